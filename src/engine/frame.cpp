@@ -1,0 +1,33 @@
+#include "engine/frame.h"
+
+#include "engine/complex.h"
+#include "engine/spectral.h"
+
+namespace ostrivo {
+
+bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
+  return filter_plane(in, rows, cols, *out, [H](fftw_complex *Y, std::size_t n) {
+    for (std::size_t k = 0; k < n; ++k) {
+      fftw_complex product;
+      mnozenieLiczbZespolonych(&Y[k], &H[k], &product);
+      Y[k][0] = product[0];
+      Y[k][1] = product[1];
+    }
+  });
+}
+
+void sumBlurFrameWithOryginalImage(const double *unblurred, const double *blurred, int rows,
+                                   int cols, double f, double **out) {
+  double *dst = *out;
+  for (int i = 0; i < rows; ++i) {
+    const bool interior_row = i >= f && i < rows - f;
+    const std::size_t row_start = static_cast<std::size_t>(i) * static_cast<std::size_t>(cols);
+    for (int j = 0; j < cols; ++j) {
+      const std::size_t k = row_start + static_cast<std::size_t>(j);
+      const bool interior = interior_row && j >= f && j < cols - f;
+      dst[k] = interior ? unblurred[k] : blurred[k];
+    }
+  }
+}
+
+}  // namespace ostrivo

@@ -1,0 +1,125 @@
+#include "engine/pipeline.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "colour/brightness.h"
+#include "colour/hsv.h"
+#include "engine/complex.h"
+#include "engine/degradation.h"
+#include "engine/frame.h"
+#include "engine/planes.h"
+#include "engine/progress.h"
+#include "engine/settings.h"
+#include "engine/wiener.h"
+
+namespace ostrivo {
+
+namespace {
+
+// Working memory a region needs at its peak, per pixel: the degradation
+// spectrum, the channel, frame and restored planes, and the half spectrum
+// of the routine working on them (each about 8 bytes a pixel).
+constexpr double kPeakBytesPerPixel = 5 * sizeof(double);
+
+bool fits_in_memory(std::size_t pixels) {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return true;  // unknown: let allocation decide
+  const double physical = static_cast<double>(pages) * static_cast<double>(page_size);
+  return static_cast<double>(pixels) * kPeakBytesPerPixel < physical;
+}
+
+void final_run_tick() {
+  if (bvals.preview == 0) progress_tick();
+}
+
+// The degradation spectrum of the current motion for a rows x cols region.
+bool degradation_spectrum(int rows, int cols, fftw_complex *H) {
+  Plane h(plane_cells(rows, cols));
+  if (!h) return false;
+  double *plane = h.get();
+  buildDegradationFunction_h(rows, cols, &plane);
+  Plan forward = forward_plan(rows, cols, plane, H);
+  if (!forward) return false;
+  fftw_execute(forward.get());
+  return true;
+}
+
+// Deconvolves every channel of `src` into `dst`.
+bool restore_channels(const guchar *src, guchar *dst, int rows, int cols, int bpp) {
+  const std::size_t cells = plane_cells(rows, cols);
+  const double frame_px = (bvals.frame_width / 100.0) * cols;
+  const bool direct = frame_px == 0.0;  // NaN takes the frame path
+
+  Spectrum H(spectrum_cells(rows, cols));
+  if (!H || !degradation_spectrum(rows, cols, H.get())) return false;
+
+  Plane channel(cells);
+  Plane restored(cells);
+  Plane frame(direct ? 0 : cells);
+  if (!channel || !restored || (!direct && !frame)) return false;
+  double *restored_plane = restored.get();
+  double *frame_plane = frame.get();
+
+  const auto stride = static_cast<std::size_t>(bpp);
+  for (int ch = 0; ch < bpp; ++ch) {
+    const bool last = ch == bpp - 1;
+    final_run_tick();
+    for (std::size_t k = 0; k < cells; ++k) channel[k] = src[k * stride + ch];
+
+    if (direct) {
+      if (!canalRestoration(channel.get(), H.get(), rows, cols, &restored_plane)) return false;
+      final_run_tick();
+      if (!last) final_run_tick();
+    } else {
+      if (!blurFrameOfCanal(channel.get(), H.get(), rows, cols, &frame_plane)) return false;
+      final_run_tick();
+      sumBlurFrameWithOryginalImage(channel.get(), frame_plane, rows, cols, frame_px,
+                                    &frame_plane);
+      if (!last) final_run_tick();
+      if (!canalRestoration(frame_plane, H.get(), rows, cols, &restored_plane)) return false;
+    }
+
+    for (std::size_t k = 0; k < cells; ++k) dst[k * stride + ch] = round_to_guchar(restored[k]);
+  }
+  return true;
+}
+
+// Maps the value range of the restored `dst` onto that of `src`.
+bool repair_brightness(const guchar *src, guchar *dst, int rows, int cols, int bpp,
+                       std::size_t bytes) {
+  Buffer<guchar> source_hsv(bytes);
+  Buffer<guchar> restored_hsv(bytes);
+  Buffer<guchar> repaired_hsv(bytes);
+  if (!source_hsv || !restored_hsv || !repaired_hsv) return false;
+  guchar *repaired = repaired_hsv.get();
+  rgb_to_hsv(src, source_hsv.get(), cols, rows, bpp);
+  rgb_to_hsv(dst, restored_hsv.get(), cols, rows, bpp);
+  HSV_Restoration_V(restored_hsv.get(), source_hsv.get(), &repaired, cols, rows, bpp);
+  hsv_to_rgb(repaired, dst, cols, rows, bpp);
+  return true;
+}
+
+}  // namespace
+
+bool imageRestoration(const guchar *src, guchar **dst, int rows, int cols, int bpp) {
+  std::size_t bytes = 0;
+  if (!pixel_buffer_bytes(rows, cols, bpp, &bytes)) return false;
+  guchar *out = *dst;
+  auto pass_through = [&](bool result) {
+    if (bytes > 0) std::memcpy(out, src, bytes);
+    return result;
+  };
+
+  if (rows < 2 || cols < 2) return pass_through(true);
+  if (bpp < 3 || !fits_in_memory(plane_cells(rows, cols))) return pass_through(false);
+
+  if (!restore_channels(src, out, rows, cols, bpp)) return pass_through(false);
+  if (bvals.repair_brightness != 0 && !repair_brightness(src, out, rows, cols, bpp, bytes))
+    return pass_through(false);
+  return true;
+}
+
+}  // namespace ostrivo

@@ -1,0 +1,106 @@
+// Plane and spectrum conventions of the restoration engine, stated once.
+//
+// Pixel buffer: rows x cols x bpp bytes, row-major, channels interleaved in
+//   the drawable's order (R, G, B and, with bpp 4, alpha). Pixel (i, j)
+//   starts at byte (i * cols + j) * bpp.
+// Channel plane: rows x cols doubles, row-major, one channel as values 0..255.
+//   Row 0 is the region's top row, column 0 its left column; cell (i, j) is
+//   at index i * cols + j.
+// Degradation plane: a channel-plane-shaped array holding the motion
+//   point-spread function h. Its origin is cell (0, 0); the transforms treat
+//   the plane as periodic, so the last column sits just left of column 0 and
+//   the last row just above row 0.
+// Half spectrum: rows x (cols / 2 + 1) fftw_complex values (integer
+//   division), element (i, j) at index i * (cols / 2 + 1) + j: the output of
+//   a 2-D real-to-complex transform.
+// Transforms: FFTW 3, double precision, 2-D with rows as the first (slow)
+//   dimension, FFTW_ESTIMATE (planning neither runs trial transforms nor
+//   touches the arrays, so a plan can be made on arrays that hold data).
+//   Forward r2c uses FFTW's sign (exponent -2*pi*i) and is unnormalised;
+//   every inverse c2r result is divided by rows * cols. The degradation
+//   spectrum H is the raw forward transform of h.
+// Wiener constant K (bvals.k): the noise-to-signal ratio in
+//   X = Y * conj(H) / (|H|^2 + K).
+#ifndef OSTRIVO_ENGINE_PLANES_H
+#define OSTRIVO_ENGINE_PLANES_H
+
+#include <fftw3.h>
+#include <glib.h>
+
+#include <cstddef>
+#include <memory>
+#include <type_traits>
+
+namespace ostrivo {
+
+// Number of complex columns of a half spectrum.
+inline int half_columns(int cols) { return cols / 2 + 1; }
+
+// Cells of a rows x cols plane; 0 for a non-positive dimension. The product
+// of two ints always fits a 64-bit size_t.
+inline std::size_t plane_cells(int rows, int cols) {
+  if (rows <= 0 || cols <= 0) return 0;
+  return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
+}
+
+// Elements of the half spectrum of a rows x cols plane.
+inline std::size_t spectrum_cells(int rows, int cols) {
+  if (rows <= 0 || cols <= 0) return 0;
+  return static_cast<std::size_t>(rows) * static_cast<std::size_t>(half_columns(cols));
+}
+
+// Bytes of a pixel buffer, or false when the size does not fit a size_t.
+// A non-positive dimension gives 0 bytes.
+inline bool pixel_buffer_bytes(int rows, int cols, int bpp, std::size_t *bytes) {
+  *bytes = 0;
+  if (rows <= 0 || cols <= 0 || bpp <= 0) return true;
+  std::size_t cells = plane_cells(rows, cols);
+  return !__builtin_mul_overflow(cells, static_cast<std::size_t>(bpp), bytes);
+}
+
+// An array from the GLib allocator, released when it goes out of scope.
+// Allocation may fail (g_try_malloc_n): test the buffer before use.
+template <typename T>
+class Buffer {
+  static_assert(std::is_trivial<T>::value || std::is_array<T>::value,
+                "plain data only: the memory is not constructed");
+
+ public:
+  explicit Buffer(std::size_t count)
+      : data_(count == 0 ? nullptr : static_cast<T *>(g_try_malloc_n(count, sizeof(T)))) {}
+  Buffer(const Buffer &) = delete;
+  Buffer &operator=(const Buffer &) = delete;
+  ~Buffer() { g_free(data_); }
+
+  explicit operator bool() const { return data_ != nullptr; }
+  T *get() const { return data_; }
+  T &operator[](std::size_t i) const { return data_[i]; }
+
+ private:
+  T *data_;
+};
+
+using Plane = Buffer<double>;
+using Spectrum = Buffer<fftw_complex>;
+
+struct PlanDestroyer {
+  void operator()(fftw_plan plan) const { fftw_destroy_plan(plan); }
+};
+
+// A transform plan, destroyed when it goes out of scope.
+using Plan = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanDestroyer>;
+
+// Forward r2c plan of a rows x cols plane. The input is only read: an
+// out-of-place real-to-complex transform preserves it.
+inline Plan forward_plan(int rows, int cols, const double *in, fftw_complex *out) {
+  return Plan(fftw_plan_dft_r2c_2d(rows, cols, const_cast<double *>(in), out, FFTW_ESTIMATE));
+}
+
+// Inverse c2r plan; it may overwrite its spectrum.
+inline Plan inverse_plan(int rows, int cols, fftw_complex *in, double *out) {
+  return Plan(fftw_plan_dft_c2r_2d(rows, cols, in, out, FFTW_ESTIMATE));
+}
+
+}  // namespace ostrivo
+
+#endif

@@ -1,0 +1,247 @@
+// The region pipeline, checked against its own building blocks on small
+// regions, plus its progress ticks and its refusals.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <vector>
+
+#include "colour/brightness.h"
+#include "colour/hsv.h"
+#include "engine/complex.h"
+#include "engine/degradation.h"
+#include "engine/frame.h"
+#include "engine/pipeline.h"
+#include "engine/wiener.h"
+#include "test_support.h"
+
+using namespace ostrivo;
+using ostrivo::testing::EngineTest;
+using ostrivo::testing::pattern_pixels;
+using ostrivo::testing::spectrum_of;
+
+namespace {
+
+std::vector<double> g_reported;
+void record(double fraction) { g_reported.push_back(fraction); }
+
+class Pipeline : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    g_reported.clear();
+    progress_set_reporter(record);
+  }
+
+  static std::vector<guchar> run(const std::vector<guchar> &src, int rows, int cols, int bpp,
+                                 bool expect_ok = true) {
+    std::vector<guchar> dst(src.size(), 0x5A);
+    guchar *d = dst.data();
+    EXPECT_EQ(imageRestoration(src.data(), &d, rows, cols, bpp), expect_ok);
+    EXPECT_EQ(d, dst.data());
+    return dst;
+  }
+
+  // What the pipeline must produce, composed from the engine's routines.
+  static std::vector<guchar> expected(const std::vector<guchar> &src, int rows, int cols,
+                                      int bpp) {
+    const std::size_t cells = plane_cells(rows, cols);
+    std::vector<double> h(cells);
+    double *hp = h.data();
+    buildDegradationFunction_h(rows, cols, &hp);
+    const auto H = spectrum_of(h, rows, cols);
+    const double f = bvals.frame_width / 100.0 * cols;
+
+    std::vector<guchar> out(src.size());
+    std::vector<double> channel(cells), frame(cells), restored(cells);
+    double *fp = frame.data();
+    double *rp = restored.data();
+    for (int ch = 0; ch < bpp; ++ch) {
+      for (std::size_t k = 0; k < cells; ++k) channel[k] = src[k * bpp + ch];
+      if (f == 0.0) {
+        canalRestoration(channel.data(), H.data(), rows, cols, &rp);
+      } else {
+        blurFrameOfCanal(channel.data(), H.data(), rows, cols, &fp);
+        sumBlurFrameWithOryginalImage(channel.data(), frame.data(), rows, cols, f, &fp);
+        canalRestoration(frame.data(), H.data(), rows, cols, &rp);
+      }
+      for (std::size_t k = 0; k < cells; ++k) out[k * bpp + ch] = round_to_guchar(restored[k]);
+    }
+    if (bvals.repair_brightness) {
+      std::vector<guchar> src_hsv(src.size()), out_hsv(src.size()), fixed(src.size());
+      guchar *fx = fixed.data();
+      rgb_to_hsv(src.data(), src_hsv.data(), cols, rows, bpp);
+      rgb_to_hsv(out.data(), out_hsv.data(), cols, rows, bpp);
+      HSV_Restoration_V(out_hsv.data(), src_hsv.data(), &fx, cols, rows, bpp);
+      hsv_to_rgb(fixed.data(), out.data(), cols, rows, bpp);
+    }
+    return out;
+  }
+
+  // The fractions a final run's pipeline reports after repair's first tick.
+  static std::vector<double> pipeline_fractions(int bpp) {
+    std::vector<double> f;
+    for (int t = 2; t <= 3 * bpp; ++t) f.push_back(t / 10.0);
+    return f;
+  }
+};
+
+}  // namespace
+
+TEST_F(Pipeline, DirectAndFramePathsMatchTheirRoutinesOnOddAndEvenSizes) {
+  struct Case {
+    int rows, cols, bpp;
+    double length, direction, frame_width;
+  };
+  const Case cases[] = {
+      {8, 10, 3, 5, 30, 0.0},     {13, 17, 3, 4, 135, 0.0},  {12, 16, 4, 6, 200, 0.0},
+      {8, 10, 3, 5, 30, 10.0},    {11, 7, 4, 3, 300, 5.0},   {10, 100, 3, 7, 45, 10.0},
+      {20, 50, 3, 3, 0, 0.1},     {2, 2, 3, 1, 0, 1.0},      {17, 19, 3, 150, 77, 3.0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.rows << "x" << c.cols << "x" << c.bpp << " L" << c.length
+                                      << " D" << c.direction << " F" << c.frame_width);
+    set_motion(c.length, c.direction);
+    bvals.frame_width = c.frame_width;
+    const auto src = pattern_pixels(c.rows, c.cols, c.bpp);
+    EXPECT_EQ(run(src, c.rows, c.cols, c.bpp), expected(src, c.rows, c.cols, c.bpp));
+  }
+}
+
+TEST_F(Pipeline, IdentityMotionLeavesTheRegionAsItWas) {
+  bvals.frame_width = 0.0;
+  const auto src = pattern_pixels(9, 14, 4);
+  EXPECT_EQ(run(src, 9, 14, 4), src);
+}
+
+TEST_F(Pipeline, FrameWiderThanTheRegionDeconvolvesTheBlurredPlaneInFull) {
+  // 10 % of 100 columns is 10 pixels, more than half the 6 rows.
+  set_motion(4, 0);
+  bvals.frame_width = 10.0;
+  const int rows = 6, cols = 100;
+  const auto src = pattern_pixels(rows, cols, 3);
+  const auto out = run(src, rows, cols, 3);
+
+  bvals.frame_width = 1e9;  // any frame covering everything gives the same
+  EXPECT_EQ(run(src, rows, cols, 3), out);
+}
+
+TEST_F(Pipeline, SourceBufferIsNotWritten) {
+  set_motion(5, 45);
+  bvals.repair_brightness = 1;
+  const auto src = pattern_pixels(10, 12, 4);
+  const auto copy = src;
+  run(src, 10, 12, 4);
+  EXPECT_EQ(src, copy);
+}
+
+TEST_F(Pipeline, BrightnessRepairMatchesItsRoutinesAndLeavesAlpha) {
+  set_motion(6, 10);
+  bvals.repair_brightness = 1;
+  const auto src = pattern_pixels(10, 12, 4);
+  const auto out = run(src, 10, 12, 4);
+  EXPECT_EQ(out, expected(src, 10, 12, 4));
+
+  bvals.repair_brightness = 0;
+  const auto plain = run(src, 10, 12, 4);
+  for (std::size_t p = 3; p < out.size(); p += 4) EXPECT_EQ(out[p], plain[p]);
+}
+
+TEST_F(Pipeline, ProgressTicksForRgbAndRgbaOnBothPaths) {
+  const auto rgb = pattern_pixels(8, 8, 3);
+  const auto rgba = pattern_pixels(8, 8, 4);
+  for (double frame : {0.0, 25.0}) {
+    bvals.frame_width = frame;
+    for (int bpp : {3, 4}) {
+      SCOPED_TRACE(::testing::Message() << "frame " << frame << " bpp " << bpp);
+      update = {1.0, 10.0};  // as after repair's first tick
+      g_reported.clear();
+      run(bpp == 3 ? rgb : rgba, 8, 8, bpp);
+      const auto want = pipeline_fractions(bpp);
+      ASSERT_EQ(g_reported.size(), want.size());
+      for (std::size_t t = 0; t < want.size(); ++t) EXPECT_DOUBLE_EQ(g_reported[t], want[t]);
+    }
+  }
+}
+
+TEST_F(Pipeline, FinalRunOfRgbaEndsAtExactlyOne) {
+  progress_start(final_run_ticks(4));
+  progress_tick();
+  run(pattern_pixels(6, 6, 4), 6, 6, 4);
+  progress_tick();
+  ASSERT_EQ(g_reported.size(), 13u);
+  EXPECT_EQ(g_reported.back(), 1.0);
+  EXPECT_DOUBLE_EQ(g_reported.front(), 1.0 / 13.0);
+}
+
+TEST_F(Pipeline, PreviewRendersMakeNoTicksAndTheSamePixels) {
+  set_motion(5, 30);
+  const auto src = pattern_pixels(10, 10, 3);
+  const auto final_pixels = run(src, 10, 10, 3);
+  g_reported.clear();
+  bvals.preview = 1;
+  EXPECT_EQ(run(src, 10, 10, 3), final_pixels);
+  EXPECT_TRUE(g_reported.empty());
+}
+
+TEST_F(Pipeline, RegionsBelowTwoRowsOrColumnsArePassedThrough) {
+  set_motion(5, 30);
+  bvals.repair_brightness = 1;
+  for (auto [rows, cols] : {std::pair{1, 9}, {9, 1}, {1, 1}}) {
+    const auto src = pattern_pixels(rows, cols, 3);
+    EXPECT_EQ(run(src, rows, cols, 3), src);
+  }
+  guchar byte = 0;
+  guchar *d = &byte;
+  EXPECT_TRUE(imageRestoration(nullptr, &d, 0, 5, 3));
+  EXPECT_TRUE(imageRestoration(nullptr, &d, -4, -5, 3));
+  EXPECT_TRUE(g_reported.empty());
+}
+
+TEST_F(Pipeline, FewerThanThreeBytesPerPixelIsRefusedWithACopy) {
+  const auto src = pattern_pixels(4, 4, 2);
+  EXPECT_EQ(run(src, 4, 4, 2, false), src);
+  EXPECT_TRUE(g_reported.empty());
+}
+
+TEST_F(Pipeline, OutOfRangeSettingsStillGiveWholeDefinedOutput) {
+  const double nan = std::nan("");
+  const BlurVals odd[] = {{nan, nan, nan, nan, 1, 0},      {1e300, -1e300, 0.0, -5.0, 1, 0},
+                          {300, 1e6, -1.0, 1e300, 0, 0},   {0.0, 720.0, 1e-300, 50.0, 1, 0}};
+  const auto src = pattern_pixels(6, 10, 4);
+  for (const BlurVals &v : odd) {
+    bvals = v;
+    const auto out = run(src, 6, 10, 4);  // sanitizers flag any undefined step
+    EXPECT_EQ(out.size(), src.size());
+  }
+}
+
+#ifndef OSTRIVO_UNDER_ASAN
+TEST_F(Pipeline, RegionThatCannotBeAllocatedIsRefusedWithACopy) {
+  // Cap the address space just above what the test holds, so the
+  // pipeline's first plane (8 bytes a pixel) cannot be had.
+  const int rows = 2000, cols = 2000;
+  const auto src = pattern_pixels(rows, cols, 3);
+  std::vector<guchar> dst(src.size(), 0);
+  guchar *d = dst.data();
+
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+  rlimit capped = old;
+  capped.rlim_cur = 0;
+  {
+    // Current size of the address space, from /proc.
+    FILE *f = fopen("/proc/self/statm", "r");
+    ASSERT_NE(f, nullptr);
+    unsigned long pages = 0;
+    ASSERT_EQ(fscanf(f, "%lu", &pages), 1);
+    fclose(f);
+    capped.rlim_cur = pages * 4096ul + 16ul * 1024 * 1024;
+  }
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &capped), 0);
+  const bool ok = imageRestoration(src.data(), &d, rows, cols, 3);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &old), 0);
+
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(dst, src);
+}
+#endif

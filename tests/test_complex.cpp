@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/complex.h"
+#include "engine/spectral.h"
 
 using namespace ostrivo;
 
@@ -76,4 +77,21 @@ TEST(RysujH, RoundsEveryCellIntoTheCallersPlane) {
   rysuj_h(nullptr, in.data(), 1, 3, &dst);
   EXPECT_EQ(dst, out.data());
   EXPECT_EQ(out, (std::vector<double>{0.0, 2.0, 255.0}));
+}
+
+TEST(RoundToGuchar, PlaneWideRoundingAgreesWithTheScalarRounding) {
+  // The plane pass is vectorised separately from round_to_guchar; both must
+  // give the same for ties, clamps and non-numbers, at odd lengths too.
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> values = {0.49,  0.5,    0.51,  2.5,   2.5000001, 127.5, 254.5,
+                                254.51, 255.0, 255.5, 300.0, -0.5,      -3.7,  1e10,
+                                inf,   -inf,   std::nan(""), -0.0, 1e-300, 99.99999999};
+  for (int i = 0; i < 1000; ++i) values.push_back(-20.0 + i * 0.2957);
+  for (double divisor : {1.0, 6.0, 12.0}) {
+    std::vector<double> plane;
+    for (double v : values) plane.push_back(v * divisor);
+    normalise_and_round(plane.data(), plane.size(), divisor);
+    for (std::size_t k = 0; k < values.size(); ++k)
+      EXPECT_EQ(plane[k], round_to_guchar(values[k] * divisor / divisor)) << values[k];
+  }
 }

@@ -194,3 +194,24 @@ TEST(FrameComposition, InPlaceEqualsIntoAThirdPlane) {
   ostrivo::sumBlurFrameWithOryginalImage(inner.data(), blurred.data(), rows, cols, 2.3, &p);
   EXPECT_EQ(blurred, third);
 }
+
+TEST_F(Spectral, SharedScratchAndInPlaceVariantsMatchTheAllocatingOnes) {
+  set_motion(7, 120);
+  const int rows = 9, cols = 14;
+  const auto in = pattern_plane(rows, cols, 4);
+  const auto H = spectrum_of(motion_plane(rows, cols), rows, cols);
+  std::vector<double> scratch(2 * spectrum_cells(rows, cols));
+  auto *Y = reinterpret_cast<fftw_complex *>(scratch.data());
+
+  std::vector<double> expected(in.size());
+  double *e = expected.data();
+  ASSERT_TRUE(canalRestoration(in.data(), H.data(), rows, cols, &e));
+  auto plane = in;
+  ASSERT_TRUE(canalRestoration(plane.data(), H.data(), rows, cols, plane.data(), Y));
+  EXPECT_EQ(plane, expected);
+
+  ASSERT_TRUE(blurFrameOfCanal(in.data(), H.data(), rows, cols, &e));
+  plane = in;
+  ASSERT_TRUE(blurFrameOfCanal(plane.data(), H.data(), rows, cols, plane.data(), Y));
+  EXPECT_EQ(plane, expected);
+}

@@ -15,6 +15,11 @@ namespace ostrivo {
 // spectrum cannot be allocated or a plan cannot be made.
 bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double **out);
 
+// blurFrameOfCanal with the caller's scratch half spectrum; `out` may be
+// `in`. False only when a plan cannot be made.
+bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double *out,
+                      fftw_complex *scratch);
+
 // Composes the interior of `unblurred` with the border of `blurred`: cell
 // (i, j) is interior when i >= f, i < rows - f, j >= f and j < cols - f,
 // comparing the integers with the frame width f in pixels as numbers. A

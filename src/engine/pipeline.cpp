@@ -19,9 +19,9 @@ namespace ostrivo {
 namespace {
 
 // Working memory a region needs at its peak, per pixel: the degradation
-// spectrum, the channel, frame and restored planes, and the half spectrum
-// of the routine working on them (each about 8 bytes a pixel).
-constexpr double kPeakBytesPerPixel = 5 * sizeof(double);
+// spectrum, the scratch spectrum, and the channel and frame planes (each
+// about 8 bytes a pixel).
+constexpr double kPeakBytesPerPixel = 4 * sizeof(double);
 
 bool fits_in_memory(std::size_t pixels) {
   const long pages = sysconf(_SC_PHYS_PAGES);
@@ -35,11 +35,9 @@ void final_run_tick() {
   if (bvals.preview == 0) progress_tick();
 }
 
-// The degradation spectrum of the current motion for a rows x cols region.
-bool degradation_spectrum(int rows, int cols, fftw_complex *H) {
-  Plane h(plane_cells(rows, cols));
-  if (!h) return false;
-  double *plane = h.get();
+// Fills H with the degradation spectrum of the current motion for a
+// rows x cols region, building the point-spread plane in `plane`.
+bool degradation_spectrum(int rows, int cols, double *plane, fftw_complex *H) {
   buildDegradationFunction_h(rows, cols, &plane);
   Plan forward = forward_plan(rows, cols, plane, H);
   if (!forward) return false;
@@ -47,21 +45,24 @@ bool degradation_spectrum(int rows, int cols, fftw_complex *H) {
   return true;
 }
 
-// Deconvolves every channel of `src` into `dst`.
+// Deconvolves every channel of `src` into `dst`. All working memory is had
+// once for the region and shared by its channels, and each channel is
+// restored in place: the transforms read a plane completely before they
+// write the result into it.
 bool restore_channels(const guchar *src, guchar *dst, int rows, int cols, int bpp) {
   const std::size_t cells = plane_cells(rows, cols);
   const double frame_px = (bvals.frame_width / 100.0) * cols;
   const bool direct = frame_px == 0.0;  // NaN takes the frame path
 
   Spectrum H(spectrum_cells(rows, cols));
-  if (!H || !degradation_spectrum(rows, cols, H.get())) return false;
-
+  Spectrum scratch(spectrum_cells(rows, cols));
   Plane channel(cells);
-  Plane restored(cells);
   Plane frame(direct ? 0 : cells);
-  if (!channel || !restored || (!direct && !frame)) return false;
-  double *restored_plane = restored.get();
-  double *frame_plane = frame.get();
+  if (!H || !scratch || !channel || (!direct && !frame)) return false;
+
+  // The channel plane is free until the first channel is extracted: the
+  // point-spread plane is built there.
+  if (!degradation_spectrum(rows, cols, channel.get(), H.get())) return false;
 
   const auto stride = static_cast<std::size_t>(bpp);
   for (int ch = 0; ch < bpp; ++ch) {
@@ -69,20 +70,29 @@ bool restore_channels(const guchar *src, guchar *dst, int rows, int cols, int bp
     final_run_tick();
     for (std::size_t k = 0; k < cells; ++k) channel[k] = src[k * stride + ch];
 
+    double *restored = channel.get();
     if (direct) {
-      if (!canalRestoration(channel.get(), H.get(), rows, cols, &restored_plane)) return false;
+      if (!canalRestoration(channel.get(), H.get(), rows, cols, restored, scratch.get()))
+        return false;
       final_run_tick();
       if (!last) final_run_tick();
     } else {
-      if (!blurFrameOfCanal(channel.get(), H.get(), rows, cols, &frame_plane)) return false;
+      double *frame_plane = frame.get();
+      if (!blurFrameOfCanal(channel.get(), H.get(), rows, cols, frame_plane, scratch.get()))
+        return false;
       final_run_tick();
       sumBlurFrameWithOryginalImage(channel.get(), frame_plane, rows, cols, frame_px,
                                     &frame_plane);
       if (!last) final_run_tick();
-      if (!canalRestoration(frame_plane, H.get(), rows, cols, &restored_plane)) return false;
+      restored = frame_plane;
+      if (!canalRestoration(frame_plane, H.get(), rows, cols, restored, scratch.get()))
+        return false;
     }
 
-    for (std::size_t k = 0; k < cells; ++k) dst[k * stride + ch] = round_to_guchar(restored[k]);
+    // canalRestoration has already put every sample through round_to_guchar:
+    // each is a whole number 0..255, which converts to its byte exactly.
+    for (std::size_t k = 0; k < cells; ++k)
+      dst[k * stride + ch] = static_cast<guchar>(restored[k]);
   }
   return true;
 }

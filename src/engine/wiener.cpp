@@ -10,7 +10,8 @@ namespace ostrivo {
 namespace {
 
 // Y[k] becomes Y[k] times the Wiener weight conj(H[k]) / (|H[k]|^2 + K).
-void apply_wiener_weight(fftw_complex *Y, const fftw_complex *H, std::size_t n, double K) {
+void apply_wiener_weight(fftw_complex *__restrict Y, const fftw_complex *__restrict H,
+                         std::size_t n, double K) {
   for (std::size_t k = 0; k < n; ++k) {
     const fftw_complex conj_h = {H[k][0], -H[k][1]};
     const double denominator = kwadratModulu(&H[k]) + K;
@@ -28,6 +29,14 @@ void apply_wiener_weight(fftw_complex *Y, const fftw_complex *H, std::size_t n, 
 bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
   const double K = bvals.k;
   return filter_plane(in, rows, cols, *out, [H, K](fftw_complex *Y, std::size_t n) {
+    apply_wiener_weight(Y, H, n, K);
+  });
+}
+
+bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double *out,
+                      fftw_complex *scratch) {
+  const double K = bvals.k;
+  return filter_plane(in, rows, cols, out, scratch, [H, K](fftw_complex *Y, std::size_t n) {
     apply_wiener_weight(Y, H, n, K);
   });
 }

@@ -14,6 +14,13 @@ namespace ostrivo {
 // cannot be allocated or a plan cannot be made.
 bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double **out);
 
+// canalRestoration with the caller's scratch half spectrum (rows x
+// (cols / 2 + 1) elements), for a caller that restores several planes of
+// one size. `out` may be `in`: the plane is read completely before the
+// result is written. False only when a plan cannot be made.
+bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double *out,
+                      fftw_complex *scratch);
+
 }  // namespace ostrivo
 
 #endif

@@ -97,6 +97,25 @@ bool restore_channels(const guchar *src, guchar *dst, int rows, int cols, int bp
   return true;
 }
 
+// Blurs every channel of `src` into `dst` with the current motion.
+bool blur_channels(const guchar *src, guchar *dst, int rows, int cols, int bpp) {
+  const std::size_t cells = plane_cells(rows, cols);
+  Spectrum H(spectrum_cells(rows, cols));
+  Spectrum scratch(spectrum_cells(rows, cols));
+  Plane channel(cells);
+  if (!H || !scratch || !channel) return false;
+  if (!degradation_spectrum(rows, cols, channel.get(), H.get())) return false;
+
+  const auto stride = static_cast<std::size_t>(bpp);
+  for (int ch = 0; ch < bpp; ++ch) {
+    for (std::size_t k = 0; k < cells; ++k) channel[k] = src[k * stride + ch];
+    if (!blurFrameOfCanal(channel.get(), H.get(), rows, cols, channel.get(), scratch.get()))
+      return false;
+    for (std::size_t k = 0; k < cells; ++k) dst[k * stride + ch] = static_cast<guchar>(channel[k]);
+  }
+  return true;
+}
+
 // Maps the value range of the restored `dst` onto that of `src`.
 bool repair_brightness(const guchar *src, guchar *dst, int rows, int cols, int bpp,
                        std::size_t bytes) {
@@ -130,6 +149,19 @@ bool imageRestoration(const guchar *src, guchar **dst, int rows, int cols, int b
   if (bvals.repair_brightness != 0 && !repair_brightness(src, out, rows, cols, bpp, bytes))
     return pass_through(false);
   return true;
+}
+
+bool imageMotionBlur(const guchar *src, guchar **dst, int rows, int cols, int bpp) {
+  std::size_t bytes = 0;
+  if (!pixel_buffer_bytes(rows, cols, bpp, &bytes)) return false;
+  guchar *out = *dst;
+  auto pass_through = [&](bool result) {
+    if (bytes > 0) std::memcpy(out, src, bytes);
+    return result;
+  };
+  if (rows < 2 || cols < 2) return pass_through(true);
+  if (bpp < 1 || !fits_in_memory(plane_cells(rows, cols))) return pass_through(false);
+  return blur_channels(src, out, rows, cols, bpp) || pass_through(false);
 }
 
 }  // namespace ostrivo

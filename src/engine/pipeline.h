@@ -22,6 +22,13 @@ namespace ostrivo {
 // does not even fit in memory addresses).
 bool imageRestoration(const guchar *src, guchar **dst, int rows, int cols, int bpp);
 
+// The opposite: blurs every channel of the region with the motion of
+// bvals.length and bvals.direction (circular convolution with the same
+// point-spread function the restoration undoes), to show what a motion does
+// or to make test images with a known motion. No progress ticks, no
+// brightness stage; the same pass-through and refusals.
+bool imageMotionBlur(const guchar *src, guchar **dst, int rows, int cols, int bpp);
+
 }  // namespace ostrivo
 
 #endif

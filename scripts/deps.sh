@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs, from Debian 12's packages, whatever of Ostrivo's build, run and
+# test dependencies is missing. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config            # build
+  libfftw3-dev libglib2.0-dev          # the engine
+  libgimp2.0-dev gimp                  # the plug-in, and the editor that runs it
+  libgdk-pixbuf-2.0-dev                # image files for ostrivo-cli
+  libgtest-dev                         # unit tests
+  xvfb xauth xdotool imagemagick       # the dialog test under a virtual display
+  fonts-dejavu-core                    # text in the dialog on a bare machine
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "deps: everything is installed"
+  exit 0
+fi
+
+echo "deps: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -10,7 +10,7 @@ packages=(
   libgdk-pixbuf-2.0-dev                # image files for ostrivo-cli
   libgtest-dev                         # unit tests
   xvfb xauth xdotool imagemagick       # the dialog test under a virtual display
-  fonts-dejavu-core                    # text in the dialog on a bare machine
+  fonts-dejavu-core gtk2-engines-pixbuf  # fonts and the theme engine of the dialog
 )
 
 missing=()

@@ -92,18 +92,30 @@ std::string output_for(const Options &o, const std::string &input) {
 // final run in the editor trims a selection; the trimmed column and row
 // keep their pixels.
 bool process(const Options &o, const Image &in, Image *out) {
-  *out = in;
   const int rows = in.rows - in.rows % 2;
   const int cols = in.cols - in.cols % 2;
   const auto row_bytes = static_cast<std::size_t>(cols) * in.bpp;
   const auto full_row = static_cast<std::size_t>(in.cols) * in.bpp;
+  const bool trimmed = rows != in.rows || cols != in.cols;
 
-  std::string region(row_bytes * rows, '\0');
-  for (int r = 0; r < rows; ++r)
-    std::memcpy(&region[r * row_bytes], in.data() + r * full_row, row_bytes);
-  std::string result(region.size(), '\0');
-  auto *src = reinterpret_cast<const guchar *>(region.data());
-  auto *dst = reinterpret_cast<guchar *>(&result[0]);
+  // An even-sized image is the region itself; otherwise the region is
+  // copied out, and the result copied back over a copy of the image.
+  std::string region, result;
+  const guchar *src = in.data();
+  if (trimmed) {
+    *out = in;
+    region.resize(row_bytes * rows);
+    for (int r = 0; r < rows; ++r)
+      std::memcpy(&region[r * row_bytes], in.data() + r * full_row, row_bytes);
+    result.resize(region.size());
+    src = reinterpret_cast<const guchar *>(region.data());
+  } else {
+    out->rows = in.rows;
+    out->cols = in.cols;
+    out->bpp = in.bpp;
+    out->pixels.resize(in.pixels.size());
+  }
+  guchar *dst = trimmed ? reinterpret_cast<guchar *>(&result[0]) : out->data();
 
   bool ok;
   if (o.simulate) {
@@ -115,8 +127,9 @@ bool process(const Options &o, const Image &in, Image *out) {
     ostrivo::progress_tick();
   }
   if (!ok) return false;
-  for (int r = 0; r < rows; ++r)
-    std::memcpy(out->data() + r * full_row, &result[r * row_bytes], row_bytes);
+  if (trimmed)
+    for (int r = 0; r < rows; ++r)
+      std::memcpy(out->data() + r * full_row, &result[r * row_bytes], row_bytes);
   return true;
 }
 

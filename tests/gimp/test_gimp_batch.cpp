@@ -14,10 +14,15 @@
 #include "engine/pipeline.h"
 #include "engine/settings.h"
 #include "gimp/gimp_session.h"
+#include "image_support.h"
 
 using namespace ostrivo;
 using ostrivo::cli::Image;
 using ostrivo::testing::GimpSession;
+using ostrivo::testing::differences;
+using ostrivo::testing::engine_repair;
+using ostrivo::testing::load;
+using ostrivo::testing::make_image;
 
 namespace {
 
@@ -37,68 +42,6 @@ constexpr BlurVals kStored{10.0, 30.0, 0.001, 2.0, 1, 0};
 const double kNan = std::nan("");
 // Nothing in it is usable as it stands: every field is clamped or defaulted.
 const BlurVals kBadRecord{kNan, 1e300, 0.0, -5.0, 7, 3};
-
-Image make_image(int rows, int cols, int bpp, unsigned seed) {
-  Image im;
-  im.rows = rows;
-  im.cols = cols;
-  im.bpp = bpp;
-  im.pixels.resize(static_cast<std::size_t>(rows) * cols * bpp);
-  unsigned x = seed;
-  for (int r = 0; r < rows; ++r)
-    for (int c = 0; c < cols; ++c)
-      for (int ch = 0; ch < bpp; ++ch) {
-        x = x * 1103515245u + 12345u;
-        // Smooth shapes with some noise, like a photo; alpha from 0 to 255.
-        const int smooth = (r * 3 + c * 2 + ch * 70) % 256;
-        const int value = ch == 3 ? (c * 255) / (cols - 1) : (smooth + int((x >> 16) % 40)) % 256;
-        im.data()[(static_cast<std::size_t>(r) * cols + c) * bpp + ch] =
-            static_cast<guchar>(value);
-      }
-  return im;
-}
-
-Image load(const std::string &path) {
-  Image im;
-  std::string error;
-  EXPECT_TRUE(cli::load_image(path, &im, &error)) << path << ": " << error;
-  return im;
-}
-
-// `in` with the rows x cols rectangle at (x, y) replaced by the engine's
-// restoration of it under `settings`.
-Image engine_repair(const Image &in, int x, int y, int cols, int rows, BlurVals settings) {
-  Image out = in;
-  std::string region, result;
-  const auto row_bytes = static_cast<std::size_t>(cols) * in.bpp;
-  for (int r = 0; r < rows; ++r)
-    region.append(in.pixels, (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes);
-  result.resize(region.size());
-  settings.preview = 0;
-  bvals = settings;
-  auto *dst = reinterpret_cast<guchar *>(&result[0]);
-  EXPECT_TRUE(imageRestoration(reinterpret_cast<const guchar *>(region.data()), &dst, rows, cols,
-                               in.bpp));
-  for (int r = 0; r < rows; ++r)
-    out.pixels.replace((static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes,
-                       result, r * row_bytes, row_bytes);
-  return out;
-}
-
-// Positions of differing bytes, for a readable failure.
-std::string differences(const Image &a, const Image &b) {
-  if (a.rows != b.rows || a.cols != b.cols || a.bpp != b.bpp)
-    return "shapes differ: " + std::to_string(a.cols) + "x" + std::to_string(a.rows) + "x" +
-           std::to_string(a.bpp) + " vs " + std::to_string(b.cols) + "x" +
-           std::to_string(b.rows) + "x" + std::to_string(b.bpp);
-  std::size_t count = 0, first = 0;
-  for (std::size_t k = 0; k < a.pixels.size(); ++k)
-    if (a.pixels[k] != b.pixels[k] && count++ == 0) first = k;
-  if (count == 0) return "";
-  const std::size_t px = first / a.bpp;
-  return std::to_string(count) + " bytes differ, first at x " + std::to_string(px % a.cols) +
-         " y " + std::to_string(px / a.cols);
-}
 
 class GimpBatch : public ::testing::Test {
  protected:

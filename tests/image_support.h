@@ -1,0 +1,33 @@
+// Images for the front-end tests: made, loaded, repaired by the engine
+// directly, and compared.
+#ifndef OSTRIVO_TESTS_IMAGE_SUPPORT_H
+#define OSTRIVO_TESTS_IMAGE_SUPPORT_H
+
+#include <string>
+
+#include "cli/image_file.h"
+#include "engine/settings.h"
+
+namespace ostrivo::testing {
+
+// A photo-like pattern: smooth shapes with noise; with bpp 4 the alpha runs
+// from 0 at the left to 255 at the right.
+cli::Image make_image(int rows, int cols, int bpp, unsigned seed);
+
+// Loads a file, failing the current test when it cannot.
+cli::Image load(const std::string &path);
+
+// `in` with the rows x cols rectangle at (x, y) replaced by the engine's
+// restoration of it under `settings` (a final run's).
+cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
+                         BlurVals settings);
+
+// "" when the images are equal, else where they differ.
+std::string differences(const cli::Image &a, const cli::Image &b);
+
+// PSNR in dB of the colour bytes of `a` against `b` (same shape).
+double psnr(const cli::Image &a, const cli::Image &b);
+
+}  // namespace ostrivo::testing
+
+#endif

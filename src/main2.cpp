@@ -115,8 +115,8 @@ static void run(const gchar * /*name*/, gint nparams, const GimpParam *param, gi
 
   if (!repair_region(drawable, nullptr)) {
     status = GIMP_PDB_EXECUTION_ERROR;
-    error = "Ostrivo: the selection is too large to repair in this machine's memory; "
-            "select a smaller area.";
+    error = "Ostrivo: the area to repair is too large for this machine's memory; "
+            "select a smaller part of the image.";
   }
   gimp_displays_flush();
   gimp_drawable_detach(drawable);

@@ -27,10 +27,12 @@ bool GimpSession::create(const std::string &plugin) {
   return src.good() && dst.good() && g_chmod(target.c_str(), 0755) == 0;
 }
 
-bool GimpSession::run_batch(const std::string &script, int timeout_s) {
+bool GimpSession::run_batch(const std::string &script, int timeout_s, long memory_kib) {
   const std::string script_path = path("job.scm");
   std::ofstream(script_path) << script;
-  const std::string command = "cd '" + dir + "' && GIMP2_DIRECTORY='" + profile +
+  const std::string limit =
+      memory_kib > 0 ? "ulimit -v " + std::to_string(memory_kib) + " && " : std::string();
+  const std::string command = "cd '" + dir + "' && " + limit + "GIMP2_DIRECTORY='" + profile +
                               "' timeout " + std::to_string(timeout_s) +
                               " gimp -i -d -f --batch-interpreter plug-in-script-fu-eval -b - < '" +
                               script_path + "' > '" + path("gimp.log") + "' 2>&1";

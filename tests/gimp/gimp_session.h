@@ -15,8 +15,9 @@ struct GimpSession {
   // Makes the folder and the profile, with the plug-in at `plugin`.
   bool create(const std::string &plugin);
   // Runs `script` (Script-Fu) in one batch GIMP; false when GIMP could not
-  // be run or did not end within `timeout_s`.
-  bool run_batch(const std::string &script, int timeout_s);
+  // be run or did not end within `timeout_s`. A non-zero `memory_kib` caps
+  // the address space of GIMP and of every plug-in it starts.
+  bool run_batch(const std::string &script, int timeout_s, long memory_kib = 0);
   // Value of the first "RESULT key value" line the script printed, or
   // "<missing>".
   std::string result(const std::string &key) const;

@@ -252,3 +252,36 @@ TEST_F(GimpBatch, DrawablesThatAreNotRgbAreRefusedAndLeftAlone) {
   EXPECT_EQ(differences(load(session->path("refusals-after.png")), input_rgb()), "");
   EXPECT_EQ(session->result("done"), "\"yes\"");
 }
+
+TEST(GimpMemory, RegionTooLargeForMemoryIsRefusedAndNothingChanges) {
+  // A 100-megapixel layer in a GIMP whose processes may hold 2.5 GB each:
+  // the plug-in's working memory for it (about 3 GB) cannot be had.
+  GimpSession session;
+  ASSERT_TRUE(session.create(OSTRIVO_PLUGIN_PATH));
+  const std::string script = R"SCM(
+(define (result key value) (display "RESULT ") (display key) (display " ") (write value) (newline))
+(define img (car (gimp-image-new 10000 10000 RGB)))
+(define drw (car (gimp-layer-new img 10000 10000 RGB-IMAGE "l" 100 LAYER-MODE-NORMAL)))
+(gimp-image-insert-layer img drw 0 0)
+(gimp-context-set-foreground '(200 100 50))
+(gimp-drawable-fill drw FILL-FOREGROUND)
+(gimp-image-clean-all img)
+)SCM" + std::string("(gimp-procedural-db-set-data \"plug-in-ostrivo\" 40 ") +
+                             record_bytes(kStored) + ")\n" + R"SCM(
+(result "status" (catch "refused" (plug-in-ostrivo RUN-WITH-LAST-VALS img drw) "ran"))
+(plug-in-ostrivo RUN-WITH-LAST-VALS img drw)
+(result "dirty" (car (gimp-image-is-dirty img)))
+(result "pixel" (gimp-drawable-get-pixel drw 5000 5000))
+(gimp-image-delete img)
+(gimp-quit 0)
+)SCM";
+  ASSERT_TRUE(session.run_batch(script, kGimpTimeoutSeconds, 2500000)) << session.log;
+  EXPECT_EQ(session.result("status"), "\"refused\"") << session.log;
+  EXPECT_NE(session.log.find("Procedure execution of plug-in-ostrivo failed: Ostrivo: the area to "
+                             "repair is too large"),
+            std::string::npos)
+      << session.log;
+  EXPECT_EQ(session.result("dirty"), "0");
+  EXPECT_EQ(session.result("pixel"), "(3 #(200 100 50))");
+  std::system(("rm -rf '" + session.dir + "'").c_str());
+}

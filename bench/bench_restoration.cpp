@@ -149,8 +149,10 @@ int main(int argc, char **argv) {
   if (argc == 5 && std::strcmp(argv[1], "--peak") == 0)
     return measure_peak(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]) != 0);
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) sizes = argv[++i];
+    if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc)
+      repeat = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc)
+      sizes = argv[++i];
     else {
       std::fprintf(stderr, "usage: %s [--repeat N] [--sizes 1,4,12]\n", argv[0]);
       return 2;
@@ -161,8 +163,8 @@ int main(int argc, char **argv) {
   if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) std::strcpy(self, argv[0]);
 
   std::printf("imageRestoration, RGB, length 10, direction 30, best of %d\n", repeat);
-  std::printf("%-6s %-6s %11s %11s %7s %12s %12s\n", "region", "path", "pipeline s",
-              "bare FFT s", "ratio", "work B/px", "+bufs B/px");
+  std::printf("%-6s %-6s %11s %11s %7s %12s %12s\n", "region", "path", "pipeline s", "bare FFT s",
+              "ratio", "work B/px", "+bufs B/px");
   for (const Size &s : kSizes) {
     const std::string tag = std::string(s.name).substr(0, std::string(s.name).find(' '));
     if (("," + sizes + ",").find("," + tag + ",") == std::string::npos) continue;

@@ -9,7 +9,8 @@ packages=(
   libgimp2.0-dev gimp                  # the plug-in, and the editor that runs it
   libgdk-pixbuf-2.0-dev                # image files for ostrivo-cli
   libgtest-dev                         # unit tests
-  xvfb xauth xdotool imagemagick       # the dialog test under a virtual display
+  xvfb xauth xdotool x11-utils         # the dialog test under a virtual display
+  imagemagick                          # screenshots and image comparisons
   fonts-dejavu-core gtk2-engines-pixbuf  # fonts and the theme engine of the dialog
 )
 

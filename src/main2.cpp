@@ -15,8 +15,8 @@
 // that gives a plug-in 8-bit pixels at any image precision, and it works.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
-using ostrivo::bvals;
 using ostrivo::BlurVals;
+using ostrivo::bvals;
 
 static void query(void);
 static void run(const gchar *name, gint nparams, const GimpParam *param, gint *nreturn_vals,
@@ -115,8 +115,9 @@ static void run(const gchar * /*name*/, gint nparams, const GimpParam *param, gi
 
   if (!repair_region(drawable, nullptr)) {
     status = GIMP_PDB_EXECUTION_ERROR;
-    error = "Ostrivo: the area to repair is too large for this machine's memory; "
-            "select a smaller part of the image.";
+    error =
+        "Ostrivo: the area to repair is too large for this machine's memory; "
+        "select a smaller part of the image.";
   }
   gimp_displays_flush();
   gimp_drawable_detach(drawable);
@@ -210,8 +211,7 @@ gboolean repair_region(GimpDrawable *drawable, GimpPreview *preview) {
     ok = copy_strip(&src_rgn, &dst_rgn,
                     {box.x + region.width, box.y, box.width - region.width, box.height}, bpp) &&
          copy_strip(&src_rgn, &dst_rgn,
-                    {box.x, box.y + region.height, region.width, box.height - region.height},
-                    bpp);
+                    {box.x, box.y + region.height, region.width, box.height - region.height}, bpp);
   }
 
   if (!final_run) {

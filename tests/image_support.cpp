@@ -22,8 +22,7 @@ cli::Image make_image(int rows, int cols, int bpp, unsigned seed) {
         const int smooth = (r * 3 + c * 2 + ch * 70) % 256;
         const int value =
             ch == 3 ? (c * 255) / (cols > 1 ? cols - 1 : 1) : (smooth + int((x >> 16) % 40)) % 256;
-        im.data()[(static_cast<std::size_t>(r) * cols + c) * bpp + ch] =
-            static_cast<guchar>(value);
+        im.data()[(static_cast<std::size_t>(r) * cols + c) * bpp + ch] = static_cast<guchar>(value);
       }
   return im;
 }
@@ -46,19 +45,19 @@ cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
   settings.preview = 0;
   bvals = settings;
   auto *dst = reinterpret_cast<guchar *>(&result[0]);
-  EXPECT_TRUE(imageRestoration(reinterpret_cast<const guchar *>(region.data()), &dst, rows, cols,
-                               in.bpp));
+  EXPECT_TRUE(
+      imageRestoration(reinterpret_cast<const guchar *>(region.data()), &dst, rows, cols, in.bpp));
   for (int r = 0; r < rows; ++r)
-    out.pixels.replace((static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes,
-                       result, r * row_bytes, row_bytes);
+    out.pixels.replace((static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes, result,
+                       r * row_bytes, row_bytes);
   return out;
 }
 
 std::string differences(const cli::Image &a, const cli::Image &b) {
   if (a.rows != b.rows || a.cols != b.cols || a.bpp != b.bpp)
     return "shapes differ: " + std::to_string(a.cols) + "x" + std::to_string(a.rows) + "x" +
-           std::to_string(a.bpp) + " vs " + std::to_string(b.cols) + "x" +
-           std::to_string(b.rows) + "x" + std::to_string(b.bpp);
+           std::to_string(a.bpp) + " vs " + std::to_string(b.cols) + "x" + std::to_string(b.rows) +
+           "x" + std::to_string(b.bpp);
   std::size_t count = 0, first = 0;
   for (std::size_t k = 0; k < a.pixels.size(); ++k)
     if (a.pixels[k] != b.pixels[k] && count++ == 0) first = k;

@@ -19,8 +19,7 @@ cli::Image load(const std::string &path);
 
 // `in` with the rows x cols rectangle at (x, y) replaced by the engine's
 // restoration of it under `settings` (a final run's).
-cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
-                         BlurVals settings);
+cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows, BlurVals settings);
 
 // "" when the images are equal, else where they differ.
 std::string differences(const cli::Image &a, const cli::Image &b);

@@ -88,7 +88,8 @@ TEST(Hsv, AlphaBytesAreNeitherReadNorWritten) {
 TEST(Hsv, RowsAndColumnsAddressPixelsRowMajor) {
   // 2 columns x 3 rows of grey pixels: the conversion covers all six.
   std::vector<guchar> rgb;
-  for (int n = 0; n < 6; ++n) rgb.insert(rgb.end(), {guchar(n * 40), guchar(n * 40), guchar(n * 40)});
+  for (int n = 0; n < 6; ++n)
+    rgb.insert(rgb.end(), {guchar(n * 40), guchar(n * 40), guchar(n * 40)});
   std::vector<guchar> hsv(rgb.size(), 1);
   rgb_to_hsv(rgb.data(), hsv.data(), 2, 3, 3);
   for (int n = 0; n < 6; ++n) EXPECT_EQ(hsv[static_cast<std::size_t>(n * 3 + 2)], n * 40);
@@ -106,8 +107,10 @@ std::vector<int> repair_values(const std::vector<int> &restored, const std::vect
   for (int p = 0; p < n; ++p) {
     r[static_cast<std::size_t>(p * bpp + 0)] = static_cast<guchar>(p);
     r[static_cast<std::size_t>(p * bpp + 1)] = static_cast<guchar>(100 + p);
-    r[static_cast<std::size_t>(p * bpp + 2)] = static_cast<guchar>(restored[static_cast<std::size_t>(p)]);
-    s[static_cast<std::size_t>(p * bpp + 2)] = static_cast<guchar>(source[static_cast<std::size_t>(p)]);
+    r[static_cast<std::size_t>(p * bpp + 2)] =
+        static_cast<guchar>(restored[static_cast<std::size_t>(p)]);
+    s[static_cast<std::size_t>(p * bpp + 2)] =
+        static_cast<guchar>(source[static_cast<std::size_t>(p)]);
   }
   std::vector<guchar> out(r.size(), 0xEE);
   guchar *o = out.data();

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/complex.h"
-#include "engine/spectral.h"
+#include "engine/fourier_filter.h"
 
 using namespace ostrivo;
 
@@ -14,9 +14,8 @@ TEST(RoundToGuchar, ExactHalvesGoDownOtherFractionsToNearest) {
     double in;
     int out;
   };
-  const Case cases[] = {{0.49, 0},  {0.5, 0},       {0.51, 1},    {2.5, 2},
-                        {2.5000001, 3}, {127.5, 127}, {254.5, 254}, {254.51, 255},
-                        {3.0, 3},   {1e-300, 0}};
+  const Case cases[] = {{0.49, 0},    {0.5, 0},     {0.51, 1},     {2.5, 2}, {2.5000001, 3},
+                        {127.5, 127}, {254.5, 254}, {254.51, 255}, {3.0, 3}, {1e-300, 0}};
   for (const Case &c : cases) EXPECT_EQ(round_to_guchar(c.in), c.out) << c.in;
 }
 
@@ -83,9 +82,9 @@ TEST(RoundToGuchar, PlaneWideRoundingAgreesWithTheScalarRounding) {
   // The plane pass is vectorised separately from round_to_guchar; both must
   // give the same for ties, clamps and non-numbers, at odd lengths too.
   const double inf = std::numeric_limits<double>::infinity();
-  std::vector<double> values = {0.49,  0.5,    0.51,  2.5,   2.5000001, 127.5, 254.5,
-                                254.51, 255.0, 255.5, 300.0, -0.5,      -3.7,  1e10,
-                                inf,   -inf,   std::nan(""), -0.0, 1e-300, 99.99999999};
+  std::vector<double> values = {0.49,   0.5,   0.51,         2.5,   2.5000001, 127.5,      254.5,
+                                254.51, 255.0, 255.5,        300.0, -0.5,      -3.7,       1e10,
+                                inf,    -inf,  std::nan(""), -0.0,  1e-300,    99.99999999};
   for (int i = 0; i < 1000; ++i) values.push_back(-20.0 + i * 0.2957);
   for (double divisor : {1.0, 6.0, 12.0}) {
     std::vector<double> plane;

@@ -42,8 +42,7 @@ class Pipeline : public EngineTest {
   }
 
   // What the pipeline must produce, composed from the engine's routines.
-  static std::vector<guchar> expected(const std::vector<guchar> &src, int rows, int cols,
-                                      int bpp) {
+  static std::vector<guchar> expected(const std::vector<guchar> &src, int rows, int cols, int bpp) {
     const std::size_t cells = plane_cells(rows, cols);
     std::vector<double> h(cells);
     double *hp = h.data();
@@ -93,9 +92,9 @@ TEST_F(Pipeline, DirectAndFramePathsMatchTheirRoutinesOnOddAndEvenSizes) {
     double length, direction, frame_width;
   };
   const Case cases[] = {
-      {8, 10, 3, 5, 30, 0.0},     {13, 17, 3, 4, 135, 0.0},  {12, 16, 4, 6, 200, 0.0},
-      {8, 10, 3, 5, 30, 10.0},    {11, 7, 4, 3, 300, 5.0},   {10, 100, 3, 7, 45, 10.0},
-      {20, 50, 3, 3, 0, 0.1},     {2, 2, 3, 1, 0, 1.0},      {17, 19, 3, 150, 77, 3.0},
+      {8, 10, 3, 5, 30, 0.0},  {13, 17, 3, 4, 135, 0.0}, {12, 16, 4, 6, 200, 0.0},
+      {8, 10, 3, 5, 30, 10.0}, {11, 7, 4, 3, 300, 5.0},  {10, 100, 3, 7, 45, 10.0},
+      {20, 50, 3, 3, 0, 0.1},  {2, 2, 3, 1, 0, 1.0},     {17, 19, 3, 150, 77, 3.0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(::testing::Message() << c.rows << "x" << c.cols << "x" << c.bpp << " L" << c.length
@@ -205,8 +204,10 @@ TEST_F(Pipeline, FewerThanThreeBytesPerPixelIsRefusedWithACopy) {
 
 TEST_F(Pipeline, OutOfRangeSettingsStillGiveWholeDefinedOutput) {
   const double nan = std::nan("");
-  const BlurVals odd[] = {{nan, nan, nan, nan, 1, 0},      {1e300, -1e300, 0.0, -5.0, 1, 0},
-                          {300, 1e6, -1.0, 1e300, 0, 0},   {0.0, 720.0, 1e-300, 50.0, 1, 0}};
+  const BlurVals odd[] = {{nan, nan, nan, nan, 1, 0},
+                          {1e300, -1e300, 0.0, -5.0, 1, 0},
+                          {300, 1e6, -1.0, 1e300, 0, 0},
+                          {0.0, 720.0, 1e-300, 50.0, 1, 0}};
   const auto src = pattern_pixels(6, 10, 4);
   for (const BlurVals &v : odd) {
     bvals = v;

@@ -85,9 +85,8 @@ bool save_image(const Image &image, const std::string &path, std::string *error)
   const bool alpha = image.bpp == 4;
   // The pixbuf only wraps the pixels for the writers, which read them.
   PixbufPtr pixbuf(gdk_pixbuf_new_from_data(const_cast<guchar *>(image.data()), GDK_COLORSPACE_RGB,
-                                            alpha, 8, image.cols,
-                                            image.rows, image.cols * image.bpp, nullptr,
-                                            nullptr));
+                                            alpha, 8, image.cols, image.rows,
+                                            image.cols * image.bpp, nullptr, nullptr));
   if (!pixbuf) {
     *error = "out of memory";
     return false;

@@ -56,7 +56,8 @@ void draw_progress(double fraction) {
 // --- paths -------------------------------------------------------------------
 
 bool same_file(const std::string &a, const std::string &b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -167,8 +168,8 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
 
 bool check_range(const char *name, double value, const ostrivo::SettingRange &range) {
   if (std::isfinite(value) && value >= range.lower && value <= range.upper) return true;
-  std::fprintf(stderr, "ostrivo-cli: --%s must be between %g and %g (got %g)\n", name,
-               range.lower, range.upper, value);
+  std::fprintf(stderr, "ostrivo-cli: --%s must be between %g and %g (got %g)\n", name, range.lower,
+               range.upper, value);
   return false;
 }
 

@@ -53,12 +53,36 @@ void pixel_to_rgb(const guchar *px, guchar *out) {
 
   double red, green, blue;
   switch (sector) {
-    case 0: red = v; green = t; blue = p; break;
-    case 1: red = q; green = v; blue = p; break;
-    case 2: red = p; green = v; blue = t; break;
-    case 3: red = p; green = q; blue = v; break;
-    case 4: red = t; green = p; blue = v; break;
-    default: red = v; green = p; blue = q; break;
+    case 0:
+      red = v;
+      green = t;
+      blue = p;
+      break;
+    case 1:
+      red = q;
+      green = v;
+      blue = p;
+      break;
+    case 2:
+      red = p;
+      green = v;
+      blue = t;
+      break;
+    case 3:
+      red = p;
+      green = q;
+      blue = v;
+      break;
+    case 4:
+      red = t;
+      green = p;
+      blue = v;
+      break;
+    default:
+      red = v;
+      green = p;
+      blue = q;
+      break;
   }
   out[0] = static_cast<guchar>(red * 255.0);
   out[1] = static_cast<guchar>(green * 255.0);

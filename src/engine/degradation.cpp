@@ -48,9 +48,8 @@ void buildDegradationFunction_h(int rows, int cols, double **h) {
   if (!(length >= 1.0)) return;
 
   Line line{};
-  line.samples = length >= static_cast<double>(kMaxMotionSamples)
-                     ? kMaxMotionSamples
-                     : static_cast<long>(length);
+  line.samples = length >= static_cast<double>(kMaxMotionSamples) ? kMaxMotionSamples
+                                                                  : static_cast<long>(length);
   if (direction <= 90.0) {
     line.row0 = 0;
     line.col0 = 0;

@@ -1,7 +1,7 @@
 #include "engine/frame.h"
 
 #include "engine/complex.h"
-#include "engine/spectral.h"
+#include "engine/fourier_filter.h"
 
 namespace ostrivo {
 

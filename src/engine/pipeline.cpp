@@ -81,8 +81,7 @@ bool restore_channels(const guchar *src, guchar *dst, int rows, int cols, int bp
       if (!blurFrameOfCanal(channel.get(), H.get(), rows, cols, frame_plane, scratch.get()))
         return false;
       final_run_tick();
-      sumBlurFrameWithOryginalImage(channel.get(), frame_plane, rows, cols, frame_px,
-                                    &frame_plane);
+      sumBlurFrameWithOryginalImage(channel.get(), frame_plane, rows, cols, frame_px, &frame_plane);
       if (!last) final_run_tick();
       restored = frame_plane;
       if (!canalRestoration(frame_plane, H.get(), rows, cols, restored, scratch.get()))
@@ -91,8 +90,7 @@ bool restore_channels(const guchar *src, guchar *dst, int rows, int cols, int bp
 
     // canalRestoration has already put every sample through round_to_guchar:
     // each is a whole number 0..255, which converts to its byte exactly.
-    for (std::size_t k = 0; k < cells; ++k)
-      dst[k * stride + ch] = static_cast<guchar>(restored[k]);
+    for (std::size_t k = 0; k < cells; ++k) dst[k * stride + ch] = static_cast<guchar>(restored[k]);
   }
   return true;
 }
@@ -133,35 +131,39 @@ bool repair_brightness(const guchar *src, guchar *dst, int rows, int cols, int b
 
 }  // namespace
 
-bool imageRestoration(const guchar *src, guchar **dst, int rows, int cols, int bpp) {
+namespace {
+
+// What both region operations share: a region below 2 rows or columns is
+// passed through, one with fewer than `min_bpp` bytes a pixel or too large
+// for memory is refused, and a refused region leaves a copy of the source.
+template <typename Work>
+bool over_region(const guchar *src, guchar **dst, int rows, int cols, int bpp, int min_bpp,
+                 Work work) {
   std::size_t bytes = 0;
   if (!pixel_buffer_bytes(rows, cols, bpp, &bytes)) return false;
   guchar *out = *dst;
-  auto pass_through = [&](bool result) {
+  const auto pass_through = [&](bool result) {
     if (bytes > 0) std::memcpy(out, src, bytes);
     return result;
   };
-
   if (rows < 2 || cols < 2) return pass_through(true);
-  if (bpp < 3 || !fits_in_memory(plane_cells(rows, cols))) return pass_through(false);
+  if (bpp < min_bpp || !fits_in_memory(plane_cells(rows, cols))) return pass_through(false);
+  return work(out, bytes) || pass_through(false);
+}
 
-  if (!restore_channels(src, out, rows, cols, bpp)) return pass_through(false);
-  if (bvals.repair_brightness != 0 && !repair_brightness(src, out, rows, cols, bpp, bytes))
-    return pass_through(false);
-  return true;
+}  // namespace
+
+bool imageRestoration(const guchar *src, guchar **dst, int rows, int cols, int bpp) {
+  return over_region(src, dst, rows, cols, bpp, 3, [&](guchar *out, std::size_t bytes) {
+    return restore_channels(src, out, rows, cols, bpp) &&
+           (bvals.repair_brightness == 0 || repair_brightness(src, out, rows, cols, bpp, bytes));
+  });
 }
 
 bool imageMotionBlur(const guchar *src, guchar **dst, int rows, int cols, int bpp) {
-  std::size_t bytes = 0;
-  if (!pixel_buffer_bytes(rows, cols, bpp, &bytes)) return false;
-  guchar *out = *dst;
-  auto pass_through = [&](bool result) {
-    if (bytes > 0) std::memcpy(out, src, bytes);
-    return result;
-  };
-  if (rows < 2 || cols < 2) return pass_through(true);
-  if (bpp < 1 || !fits_in_memory(plane_cells(rows, cols))) return pass_through(false);
-  return blur_channels(src, out, rows, cols, bpp) || pass_through(false);
+  return over_region(src, dst, rows, cols, bpp, 1, [&](guchar *out, std::size_t /*bytes*/) {
+    return blur_channels(src, out, rows, cols, bpp);
+  });
 }
 
 }  // namespace ostrivo

@@ -26,7 +26,6 @@
 
 #include <fftw3.h>
 #include <glib.h>
-
 #include <sys/mman.h>
 
 #include <cstddef>

@@ -42,9 +42,12 @@ inline constexpr SettingRange kDirectionRange{0.0, 359.0, 0.0};
 inline constexpr SettingRange kKRange{0.001, 1.0, 0.001};
 inline constexpr SettingRange kFrameWidthRange{0.0, 10.0, 1.0};
 
-inline constexpr BlurVals kDefaultBlurVals{
-    kLengthRange.fallback,     kDirectionRange.fallback, kKRange.fallback,
-    kFrameWidthRange.fallback, 0,                        1};
+inline constexpr BlurVals kDefaultBlurVals{kLengthRange.fallback,
+                                           kDirectionRange.fallback,
+                                           kKRange.fallback,
+                                           kFrameWidthRange.fallback,
+                                           0,
+                                           1};
 
 extern BlurVals bvals;
 

@@ -1,9 +1,9 @@
 #include "engine/wiener.h"
 
 #include "engine/complex.h"
+#include "engine/fourier_filter.h"
 #include "engine/planes.h"
 #include "engine/settings.h"
-#include "engine/spectral.h"
 
 namespace ostrivo {
 
@@ -28,17 +28,15 @@ void apply_wiener_weight(fftw_complex *__restrict Y, const fftw_complex *__restr
 
 bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
   const double K = bvals.k;
-  return filter_plane(in, rows, cols, *out, [H, K](fftw_complex *Y, std::size_t n) {
-    apply_wiener_weight(Y, H, n, K);
-  });
+  return filter_plane(in, rows, cols, *out,
+                      [H, K](fftw_complex *Y, std::size_t n) { apply_wiener_weight(Y, H, n, K); });
 }
 
 bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double *out,
                       fftw_complex *scratch) {
   const double K = bvals.k;
-  return filter_plane(in, rows, cols, out, scratch, [H, K](fftw_complex *Y, std::size_t n) {
-    apply_wiener_weight(Y, H, n, K);
-  });
+  return filter_plane(in, rows, cols, out, scratch,
+                      [H, K](fftw_complex *Y, std::size_t n) { apply_wiener_weight(Y, H, n, K); });
 }
 
 }  // namespace ostrivo

@@ -15,7 +15,7 @@ using ostrivo::SettingRange;
 namespace {
 
 // One numeric setting as the dialog offers it.
-struct SpinSpec {
+struct SpinRow {
   const char *label;
   double *value;
   const SettingRange &range;
@@ -27,18 +27,18 @@ struct SpinSpec {
 constexpr double kClimbRate = 5.0;
 
 // A row of the dialog: label, then spin button. Returns the adjustment.
-GtkAdjustment *add_spin_row(GtkWidget *vbox, gint spacing, const SpinSpec &spec) {
+GtkAdjustment *add_spin_row(GtkWidget *vbox, gint spacing, const SpinRow &setting) {
   GtkWidget *row = gtk_hbox_new(FALSE, spacing);
   gtk_container_add(GTK_CONTAINER(vbox), row);
   gtk_widget_show(row);
 
-  GtkWidget *label = gtk_label_new_with_mnemonic(spec.label);
+  GtkWidget *label = gtk_label_new_with_mnemonic(setting.label);
   gtk_box_pack_start(GTK_BOX(row), label, FALSE, FALSE, 6);
   gtk_widget_show(label);
 
-  GtkObject *adjustment = gtk_adjustment_new(*spec.value, spec.range.lower, spec.range.upper,
-                                             spec.step, spec.page, 0.0);
-  GtkWidget *spin = gimp_spin_button_new(GTK_ADJUSTMENT(adjustment), kClimbRate, spec.digits);
+  GtkObject *adjustment = gtk_adjustment_new(*setting.value, setting.range.lower,
+                                             setting.range.upper, setting.step, setting.page, 0.0);
+  GtkWidget *spin = gimp_spin_button_new(GTK_ADJUSTMENT(adjustment), kClimbRate, setting.digits);
   gtk_box_pack_start(GTK_BOX(row), spin, FALSE, FALSE, 16);
   gtk_widget_show(spin);
   return GTK_ADJUSTMENT(adjustment);
@@ -78,10 +78,8 @@ gboolean dialog(GimpDrawable *drawable) {
   gimp_ui_init(PLUG_IN_BINARY, FALSE);
 
   GtkWidget *dlg = gimp_dialog_new("Ostrivo", PLUG_IN_ROLE, nullptr, static_cast<GtkDialogFlags>(0),
-                                   gimp_standard_help_func, PLUG_IN_PROC,
-                                   "gtk-cancel", GTK_RESPONSE_CANCEL,
-                                   "gtk-ok", GTK_RESPONSE_OK,
-                                   nullptr);
+                                   gimp_standard_help_func, PLUG_IN_PROC, "gtk-cancel",
+                                   GTK_RESPONSE_CANCEL, "gtk-ok", GTK_RESPONSE_OK, nullptr);
   gtk_container_set_border_width(GTK_CONTAINER(dlg), 15);
 
   GtkWidget *main_vbox = gtk_vbox_new(FALSE, 0);
@@ -102,9 +100,9 @@ gboolean dialog(GimpDrawable *drawable) {
   GtkWidget *advanced_group = add_group(main_vbox, "Ustawienia zaawansowane", 10);
   GtkAdjustment *k = add_spin_row(
       advanced_group, 10, {"K (filtr Wienera)       ", &bvals.k, ostrivo::kKRange, 0.001, 1, 3});
-  GtkAdjustment *frame_width =
-      add_spin_row(advanced_group, 10,
-                   {"Szerokosc ramki (%)", &bvals.frame_width, ostrivo::kFrameWidthRange, 0.1, 1, 1});
+  GtkAdjustment *frame_width = add_spin_row(
+      advanced_group, 10,
+      {"Szerokosc ramki (%)", &bvals.frame_width, ostrivo::kFrameWidthRange, 0.1, 1, 1});
 
   GtkWidget *brightness = gtk_check_button_new_with_label("naprawa jasnosci");
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(brightness), bvals.repair_brightness != 0);
@@ -122,8 +120,8 @@ gboolean dialog(GimpDrawable *drawable) {
                    &bvals.frame_width);
   g_signal_connect(brightness, "toggled", G_CALLBACK(togg), dlg);
   g_signal_connect(preview, "notify::update", G_CALLBACK(sync_preview_switch), nullptr);
-  for (GObject *setting : {G_OBJECT(direction), G_OBJECT(length), G_OBJECT(k),
-                           G_OBJECT(frame_width)})
+  for (GObject *setting :
+       {G_OBJECT(direction), G_OBJECT(length), G_OBJECT(k), G_OBJECT(frame_width)})
     g_signal_connect_swapped(setting, "value_changed", G_CALLBACK(gimp_preview_invalidate),
                              preview);
   g_signal_connect_swapped(brightness, "toggled", G_CALLBACK(gimp_preview_invalidate), preview);

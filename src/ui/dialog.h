@@ -2,8 +2,8 @@
 #ifndef OSTRIVO_UI_DIALOG_H
 #define OSTRIVO_UI_DIALOG_H
 
-#include <libgimp/gimp.h>
 #include <gtk/gtk.h>
+#include <libgimp/gimp.h>
 
 // Shows the dialog for `drawable`; every change goes straight into bvals
 // and redraws the preview. Returns TRUE when the user pressed OK.

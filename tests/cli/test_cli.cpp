@@ -77,11 +77,10 @@ class Cli : public ::testing::Test {
 };
 
 const BlurVals kSettings{8.0, 30.0, 0.002, 2.0, 0, 0};
-const std::vector<std::string> kSettingArgs = {"--length", "8", "--direction", "30", "-k",
-                                               "0.002", "--frame-width", "2"};
+const std::vector<std::string> kSettingArgs = {"--length", "8",     "--direction",   "30",
+                                               "-k",       "0.002", "--frame-width", "2"};
 
-std::vector<std::string> with(std::vector<std::string> args,
-                              const std::vector<std::string> &more) {
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string> &more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }
@@ -101,7 +100,8 @@ TEST_F(Cli, OutputIsTheEnginesRepairOfTheEvenRegion) {
   const std::string in4 = write("alpha.png", rgba);
   BlurVals bright = kSettings;
   bright.repair_brightness = 1;
-  const CliRun r4 = run_cli(with(kSettingArgs, {"--repair-brightness", in4, "-o", path("alpha-out.png")}));
+  const CliRun r4 =
+      run_cli(with(kSettingArgs, {"--repair-brightness", in4, "-o", path("alpha-out.png")}));
   ASSERT_EQ(r4.status, 0) << r4.err;
   EXPECT_EQ(differences(load(path("alpha-out.png")), engine_repair(rgba, 0, 0, 40, 30, bright)),
             "");
@@ -122,13 +122,13 @@ TEST_F(Cli, DefaultsAndDefaultOutputName) {
 
 TEST_F(Cli, SimulateThenRepairRestoresThePhoto) {
   const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
-  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "10", "-d", "30", OSTRIVO_SOURCE_DIR "/data/coffee.png",
-                 "-o", path("blurred.png")})
+  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "10", "-d", "30",
+                     OSTRIVO_SOURCE_DIR "/data/coffee.png", "-o", path("blurred.png")})
                 .status,
             0);
   // --simulate blurs circularly, which the direct path (no frame) undoes.
   ASSERT_EQ(run_cli({"-q", "-l", "10", "-d", "30", "-f", "0", path("blurred.png"), "-o",
-                 path("repaired.png")})
+                     path("repaired.png")})
                 .status,
             0);
   const double blurred = psnr(load(path("blurred.png")), sharp);
@@ -141,7 +141,7 @@ TEST_F(Cli, BundledSampleIsRepairedWithItsKnownMotion) {
   // The sample's blur runs across its borders, as a real one does: the
   // frame handles that.
   ASSERT_EQ(run_cli({"-q", "-l", "10", "-d", "30", "-f", "1",
-                 OSTRIVO_SOURCE_DIR "/data/coffee-blurred.png", "-o", path("sample.png")})
+                     OSTRIVO_SOURCE_DIR "/data/coffee-blurred.png", "-o", path("sample.png")})
                 .status,
             0);
   const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
@@ -190,10 +190,9 @@ TEST_F(Cli, OutputsAreReplacedOnlyWithForceAndInputsNever) {
 TEST_F(Cli, OutOfRangeOrMalformedOptionsAreRefusedBeforeAnyWork) {
   const std::string in = write("in.png", make_image(10, 12, 3, 9));
   const std::vector<std::vector<std::string>> bad = {
-      {"--length", "0"},       {"--length", "101"},   {"--length", "nan"},
-      {"--direction", "360"},  {"--direction", "-1"}, {"-k", "0"},
-      {"-k", "1.5"},           {"--frame-width", "11"}, {"--length", "abc"},
-      {"--no-such-option"},
+      {"--length", "0"},     {"--length", "101"},  {"--length", "nan"}, {"--direction", "360"},
+      {"--direction", "-1"}, {"-k", "0"},          {"-k", "1.5"},       {"--frame-width", "11"},
+      {"--length", "abc"},   {"--no-such-option"},
   };
   for (const auto &args : bad) {
     const CliRun r = run_cli(with(args, {in, "-o", path("never.png")}));
@@ -221,7 +220,8 @@ TEST_F(Cli, GreyImagesAreRepairedAsRgb) {
   if (!g_find_program_in_path("convert")) GTEST_SKIP() << "ImageMagick's convert is needed";
   const std::string rgb = write("colour.png", make_image(20, 24, 3, 11));
   ASSERT_EQ(std::system(("convert '" + rgb + "' -colorspace Gray -define png:color-type=0 '" +
-                         path("grey.png") + "'").c_str()),
+                         path("grey.png") + "'")
+                            .c_str()),
             0);
   const cli::Image grey = load(path("grey.png"));  // the loader hands it over as RGB
   ASSERT_EQ(grey.bpp, 3);
@@ -235,9 +235,9 @@ TEST_F(Cli, GreyImagesAreRepairedAsRgb) {
 TEST_F(Cli, HelpListsEveryOptionAndVersionPrints) {
   const CliRun r = run_cli({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char *option : {"--length", "--direction", "--k", "--frame-width",
-                             "--repair-brightness", "--output", "--output-dir", "--force",
-                             "--quiet", "--simulate", "--version", "INPUT"})
+  for (const char *option :
+       {"--length", "--direction", "--k", "--frame-width", "--repair-brightness", "--output",
+        "--output-dir", "--force", "--quiet", "--simulate", "--version", "INPUT"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   const CliRun v = run_cli({"--version"});
   EXPECT_EQ(v.status, 0);

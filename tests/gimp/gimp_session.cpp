@@ -16,8 +16,8 @@ bool GimpSession::create(const std::string &plugin) {
   profile = dir + "/profile";
   // GIMP wants each plug-in in a folder of its own name; the data folders
   // keep it from complaining at exit.
-  for (const char *sub : {"plug-ins/ostrivo", "gradients", "brushes", "patterns", "palettes",
-                          "fonts"})
+  for (const char *sub :
+       {"plug-ins/ostrivo", "gradients", "brushes", "patterns", "palettes", "fonts"})
     if (g_mkdir_with_parents((profile + "/" + sub).c_str(), 0755) != 0) return false;
   const std::string target = profile + "/plug-ins/ostrivo/ostrivo";
   std::ifstream src(plugin, std::ios::binary);

@@ -18,9 +18,9 @@
 
 using namespace ostrivo;
 using ostrivo::cli::Image;
-using ostrivo::testing::GimpSession;
 using ostrivo::testing::differences;
 using ostrivo::testing::engine_repair;
+using ostrivo::testing::GimpSession;
 using ostrivo::testing::load;
 using ostrivo::testing::make_image;
 
@@ -214,9 +214,9 @@ TEST_F(GimpBatch, OddSelectionRepairsTheEvenRectangleAndKeepsTheRest) {
   // A 201 x 101 box at (13, 17): the 200 x 100 rectangle at its corner is
   // repaired; its last column and row, and everything outside, stay.
   const Image in = input_rgb();
-  EXPECT_EQ(differences(load(session->path("odd-box.png")),
-                        engine_repair(in, 13, 17, 200, 100, kStored)),
-            "");
+  EXPECT_EQ(
+      differences(load(session->path("odd-box.png")), engine_repair(in, 13, 17, 200, 100, kStored)),
+      "");
 }
 
 TEST_F(GimpBatch, OnePixelWideOrHighSelectionsChangeNothing) {
@@ -239,16 +239,16 @@ TEST_F(GimpBatch, StoredRecordsAreBroughtIntoRange) {
 }
 
 TEST_F(GimpBatch, DrawablesThatAreNotRgbAreRefusedAndLeftAlone) {
-  for (const char *key : {"gray-status", "indexed-status", "channel-status", "mask-status",
-                          "invalid-status"})
+  for (const char *key :
+       {"gray-status", "indexed-status", "channel-status", "mask-status", "invalid-status"})
     EXPECT_EQ(session->result(key), "\"refused\"") << key;
   EXPECT_NE(session->log.find("plug-in-ostrivo failed on invalid input arguments: Ostrivo "
                               "repairs RGB and RGBA layers only"),
             std::string::npos)
       << session->log;
-  EXPECT_EQ(differences(load(session->path("gray-after.png")),
-                        load(session->path("gray-before.png"))),
-            "");
+  EXPECT_EQ(
+      differences(load(session->path("gray-after.png")), load(session->path("gray-before.png"))),
+      "");
   EXPECT_EQ(differences(load(session->path("refusals-after.png")), input_rgb()), "");
   EXPECT_EQ(session->result("done"), "\"yes\"");
 }

@@ -1,8 +1,8 @@
 // The transform round trip that the Wiener restoration and the frame blur
 // share: forward transform, a step on the spectrum, inverse transform,
 // normalisation and rounding.
-#ifndef OSTRIVO_ENGINE_SPECTRAL_H
-#define OSTRIVO_ENGINE_SPECTRAL_H
+#ifndef OSTRIVO_ENGINE_FOURIER_FILTER_H
+#define OSTRIVO_ENGINE_FOURIER_FILTER_H
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -20,8 +20,8 @@ namespace {
 
 class Spectral : public EngineTest {
  protected:
-  std::vector<double> restore(const std::vector<double> &in, const std::vector<double> &h,
-                              int rows, int cols) {
+  std::vector<double> restore(const std::vector<double> &in, const std::vector<double> &h, int rows,
+                              int cols) {
     const auto H = spectrum_of(h, rows, cols);
     std::vector<double> out(in.size(), -1.0);
     double *p = out.data();
@@ -85,8 +85,11 @@ TEST_F(Spectral, UniformPlaneComesBackAsCOverOnePlusK) {
     double c, direction, k;
     double expected;
   };
-  const Case cases[] = {{100, 0, 0.001, 100}, {100, 45, 0.001, 100}, {200, 45, 0.001, 200},
-                        {200, 45, 1.0, 100},  {255, 30, 0.5, 170}};
+  const Case cases[] = {{100, 0, 0.001, 100},
+                        {100, 45, 0.001, 100},
+                        {200, 45, 0.001, 200},
+                        {200, 45, 1.0, 100},
+                        {255, 30, 0.5, 170}};
   for (const Case &c : cases) {
     set_motion(5, c.direction);
     bvals.k = c.k;

@@ -149,8 +149,6 @@ bool copy_strip(GimpPixelRgn *src, GimpPixelRgn *dst, const Rect &strip, gint bp
   return true;
 }
 
-void final_run_tick() { ostrivo::progress_tick(); }
-
 }  // namespace
 
 gboolean repair_region(GimpDrawable *drawable, GimpPreview *preview) {
@@ -162,7 +160,7 @@ gboolean repair_region(GimpDrawable *drawable, GimpPreview *preview) {
   if (final_run) {
     ostrivo::progress_start(ostrivo::final_run_ticks(bpp));
     gimp_progress_init("Naprawa obrazu...");
-    final_run_tick();
+    ostrivo::progress_tick();
   }
 
   // The box to write, and within it the region to restore: a final run
@@ -219,7 +217,7 @@ gboolean repair_region(GimpDrawable *drawable, GimpPreview *preview) {
     return ok;
   }
 
-  final_run_tick();
+  ostrivo::progress_tick();
   if (!ok) {
     gimp_progress_end();
     return FALSE;

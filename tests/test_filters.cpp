@@ -13,6 +13,7 @@
 using namespace ostrivo;
 using ostrivo::testing::EngineTest;
 using ostrivo::testing::impulse;
+using ostrivo::testing::motion_plane;
 using ostrivo::testing::pattern_plane;
 using ostrivo::testing::spectrum_of;
 
@@ -20,29 +21,24 @@ namespace {
 
 class Spectral : public EngineTest {
  protected:
-  std::vector<double> restore(const std::vector<double> &in, const std::vector<double> &h, int rows,
-                              int cols) {
+  using Routine = bool (*)(const double *, const fftw_complex *, int, int, double **);
+
+  // What `routine` makes of `in` against the point-spread plane h.
+  static std::vector<double> filtered(Routine routine, const std::vector<double> &in,
+                                      const std::vector<double> &h, int rows, int cols) {
     const auto H = spectrum_of(h, rows, cols);
     std::vector<double> out(in.size(), -1.0);
     double *p = out.data();
-    EXPECT_TRUE(canalRestoration(in.data(), H.data(), rows, cols, &p));
+    EXPECT_TRUE(routine(in.data(), H.data(), rows, cols, &p));
     return out;
   }
-
-  std::vector<double> blur(const std::vector<double> &in, const std::vector<double> &h, int rows,
-                           int cols) {
-    const auto H = spectrum_of(h, rows, cols);
-    std::vector<double> out(in.size(), -1.0);
-    double *p = out.data();
-    EXPECT_TRUE(blurFrameOfCanal(in.data(), H.data(), rows, cols, &p));
-    return out;
+  static std::vector<double> restore(const std::vector<double> &in, const std::vector<double> &h,
+                                     int rows, int cols) {
+    return filtered(canalRestoration, in, h, rows, cols);
   }
-
-  std::vector<double> motion_plane(int rows, int cols) {
-    std::vector<double> h(plane_cells(rows, cols));
-    double *p = h.data();
-    buildDegradationFunction_h(rows, cols, &p);
-    return h;
+  static std::vector<double> blur(const std::vector<double> &in, const std::vector<double> &h,
+                                  int rows, int cols) {
+    return filtered(blurFrameOfCanal, in, h, rows, cols);
   }
 
   // in shifted by (down, right) rows and columns, wrapping at both edges.

@@ -16,6 +16,7 @@
 
 using namespace ostrivo;
 using ostrivo::testing::EngineTest;
+using ostrivo::testing::motion_plane;
 using ostrivo::testing::pattern_pixels;
 using ostrivo::testing::spectrum_of;
 
@@ -44,10 +45,7 @@ class Pipeline : public EngineTest {
   // What the pipeline must produce, composed from the engine's routines.
   static std::vector<guchar> expected(const std::vector<guchar> &src, int rows, int cols, int bpp) {
     const std::size_t cells = plane_cells(rows, cols);
-    std::vector<double> h(cells);
-    double *hp = h.data();
-    buildDegradationFunction_h(rows, cols, &hp);
-    const auto H = spectrum_of(h, rows, cols);
+    const auto H = spectrum_of(motion_plane(rows, cols), rows, cols);
     const double f = bvals.frame_width / 100.0 * cols;
 
     std::vector<guchar> out(src.size());
@@ -255,9 +253,9 @@ TEST_F(Pipeline, MotionBlurIsTheChannelBlurAndTheRestorationUndoesIt) {
   guchar *b = blurred.data();
   ASSERT_TRUE(imageMotionBlur(src.data(), &b, rows, cols, bpp));
 
-  std::vector<double> h(plane_cells(rows, cols)), channel(h.size()), out(h.size());
-  double *hp = h.data(), *op = out.data();
-  buildDegradationFunction_h(rows, cols, &hp);
+  const auto h = motion_plane(rows, cols);
+  std::vector<double> channel(h.size()), out(h.size());
+  double *op = out.data();
   const auto H = spectrum_of(h, rows, cols);
   for (int ch = 0; ch < bpp; ++ch) {
     for (std::size_t k = 0; k < h.size(); ++k) channel[k] = src[k * bpp + ch];

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "engine/degradation.h"
 #include "engine/planes.h"
 #include "engine/progress.h"
 #include "engine/settings.h"
@@ -44,6 +45,14 @@ inline HalfSpectrum spectrum_of(const std::vector<double> &plane, int rows, int 
   Plan p = forward_plan(rows, cols, plane.data(), H.data());
   fftw_execute(p.get());
   return H;
+}
+
+// The point-spread plane of the current motion in bvals.
+inline std::vector<double> motion_plane(int rows, int cols) {
+  std::vector<double> h(plane_cells(rows, cols));
+  double *p = h.data();
+  buildDegradationFunction_h(rows, cols, &p);
+  return h;
 }
 
 // A rows x cols plane holding 1.0 at (r, c) and 0 elsewhere.

@@ -104,6 +104,62 @@ TEST_F(Pipeline, DirectAndFramePathsMatchTheirRoutinesOnOddAndEvenSizes) {
   }
 }
 
+// The framed plane of one channel worked out directly: border cells hold
+// the circular sum over the line's cells divided by their number, exact
+// halves rounded down; interior cells are the channel's.
+std::vector<double> exactly_framed(const std::vector<double> &channel, int rows, int cols,
+                                   double f) {
+  const auto h = motion_plane(rows, cols);
+  std::vector<std::pair<int, int>> line;
+  for (std::size_t k = 0; k < h.size(); ++k)
+    if (h[k] != 0.0) line.push_back({static_cast<int>(k) / cols, static_cast<int>(k) % cols});
+  const long m = static_cast<long>(line.size());
+  std::vector<double> out(channel);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      if (i >= f && i < rows - f && j >= f && j < cols - f) continue;
+      long sum = 0;
+      for (auto [p, q] : line)
+        sum += static_cast<long>(channel[static_cast<std::size_t>(((i - p + rows) % rows) * cols +
+                                                                  (j - q + cols) % cols)]);
+      out[static_cast<std::size_t>(i * cols + j)] =
+          static_cast<double>(sum / m + (2 * (sum % m) > m ? 1 : 0));
+    }
+  return out;
+}
+
+TEST_F(Pipeline, FramePathEqualsTheExactFrameThenTheWienerStep) {
+  struct Case {
+    int rows, cols, bpp;
+    double length, direction, frame_width;
+  };
+  const Case cases[] = {
+      {20, 40, 3, 2, 0, 5.0},     {21, 33, 4, 20, 90, 9.0},  {30, 40, 3, 7, 135, 3.5},
+      {17, 50, 3, 10, 200, 1.0},  {40, 31, 4, 4, 300, 10.0}, {16, 100, 3, 12, 45, 0.5},
+      {10, 1000, 3, 5, 30, 10.0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.rows << "x" << c.cols << "x" << c.bpp << " L" << c.length
+                                      << " D" << c.direction << " F" << c.frame_width);
+    set_motion(c.length, c.direction);
+    bvals.frame_width = c.frame_width;
+    const auto src = pattern_pixels(c.rows, c.cols, c.bpp);
+    const auto H = spectrum_of(motion_plane(c.rows, c.cols), c.rows, c.cols);
+    const double f = c.frame_width / 100.0 * c.cols;
+    const std::size_t cells = plane_cells(c.rows, c.cols);
+    std::vector<guchar> expected(src.size());
+    std::vector<double> channel(cells), restored(cells);
+    double *rp = restored.data();
+    for (int ch = 0; ch < c.bpp; ++ch) {
+      for (std::size_t k = 0; k < cells; ++k) channel[k] = src[k * c.bpp + ch];
+      const auto framed = exactly_framed(channel, c.rows, c.cols, f);
+      canalRestoration(framed.data(), H.data(), c.rows, c.cols, &rp);
+      for (std::size_t k = 0; k < cells; ++k) expected[k * c.bpp + ch] = round_to_guchar(restored[k]);
+    }
+    EXPECT_EQ(run(src, c.rows, c.cols, c.bpp), expected);
+  }
+}
+
 TEST_F(Pipeline, IdentityMotionLeavesTheRegionAsItWas) {
   bvals.frame_width = 0.0;
   const auto src = pattern_pixels(9, 14, 4);

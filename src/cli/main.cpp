@@ -14,6 +14,7 @@
 #include "engine/pipeline.h"
 #include "engine/progress.h"
 #include "engine/settings.h"
+#include "engine/threads.h"
 
 using ostrivo::bvals;
 using ostrivo::cli::Image;
@@ -36,6 +37,7 @@ struct Options {
   gboolean quiet = FALSE;
   gboolean simulate = FALSE;
   gboolean version = FALSE;
+  int threads = 0;
   gchar **inputs = nullptr;
 };
 
@@ -197,6 +199,8 @@ int main(int argc, char **argv) {
       {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress bar and no report", nullptr},
       {"simulate", 0, 0, G_OPTION_ARG_NONE, &o.simulate,
        "Apply the motion blur of these settings instead of repairing it", nullptr},
+      {"threads", 0, 0, G_OPTION_ARG_INT, &o.threads,
+       "Threads to use (default: OSTRIVO_THREADS, else every core this process may use)", "N"},
       {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Show the version and exit", nullptr},
       {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &o.inputs, nullptr, "INPUT..."},
       {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
@@ -226,6 +230,11 @@ int main(int argc, char **argv) {
                 check_range("direction", o.direction, ostrivo::kDirectionRange) &&
                 check_range("k", o.k, ostrivo::kKRange) &&
                 check_range("frame-width", o.frame_width, ostrivo::kFrameWidthRange);
+  if (usable && (o.threads < 0 || o.threads > ostrivo::kMaxThreads)) {
+    std::fprintf(stderr, "ostrivo-cli: --threads must be between 0 and %d (got %d)\n",
+                 ostrivo::kMaxThreads, o.threads);
+    usable = false;
+  }
   if (usable && count == 0) {
     std::fprintf(stderr, "ostrivo-cli: no input files\nTry 'ostrivo-cli --help'.\n");
     usable = false;
@@ -244,6 +253,7 @@ int main(int argc, char **argv) {
   }
   if (!usable) return kExitUsage;
 
+  ostrivo::set_engine_threads(o.threads);
   bvals = ostrivo::kDefaultBlurVals;
   bvals.length = o.length;
   bvals.direction = o.direction;

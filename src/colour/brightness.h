@@ -5,6 +5,8 @@
 
 #include <glib.h>
 
+#include <cstddef>
+
 namespace ostrivo {
 
 // Writes into the HSV buffer that `*repaired` designates: hue and saturation
@@ -16,6 +18,22 @@ namespace ostrivo {
 // minS. Bytes 3 and beyond are not written. Row length (cols) first.
 void HSV_Restoration_V(const guchar *restored, const guchar *source, guchar **repaired, int cols,
                        int rows, int bpp);
+
+// The same repair on grey pixels, whose value is their grey level: byte 0
+// of each `stride`-byte pixel of `restored` is mapped in place from the
+// restored range onto `source`'s. An RGB picture whose three channels are
+// that grey gets exactly these levels from the HSV route, since grey
+// survives the HSV round trip unchanged.
+void repair_grey_range(const guchar *source, guchar *restored, std::size_t pixels, int stride);
+
+// The same repair in floating point, in place on `restored`: a pixel's
+// value V is the largest of its `colours` first samples (1 grey, 3 RGB);
+// V' = minS + (maxS - minS) * (V - minR) / (maxR - minR) (minS for a flat
+// restored range), and the colour samples are scaled by V' / V, which keeps
+// hue and saturation (a black pixel becomes the grey V'). Samples beyond the
+// colours (alpha) are not touched.
+void repair_value_range(const float *source, float *restored, std::size_t pixels, int stride,
+                        int colours);
 
 }  // namespace ostrivo
 

@@ -2,11 +2,28 @@
 #ifndef OSTRIVO_ENGINE_DEGRADATION_H
 #define OSTRIVO_ENGINE_DEGRADATION_H
 
+#include <cstddef>
+#include <vector>
+
 namespace ostrivo {
 
 // Upper bound on the samples drawn along one line. The dialog offers motions
 // of at most 100 pixels; the bound only keeps absurd lengths from hanging.
 inline constexpr long kMaxMotionSamples = 1L << 20;
+
+// One non-zero cell of a point-spread function: its offset from the origin
+// of the periodic plane (negative offsets lie on the far side) and weight.
+struct PsfTap {
+  int row;
+  int col;
+  double weight;
+};
+
+// The distinct cells of the motion line of `length` pixels in `direction`
+// degrees on a rows x cols plane, each with weight 1 / (number of cells), in
+// increasing flat index; empty when the line has no sample. See
+// buildDegradationFunction_h for how the line is drawn.
+std::vector<PsfTap> motion_line_taps(int rows, int cols, double length, double direction);
 
 // Fills the rows x cols plane that `*h` designates with the motion line of
 // bvals.length pixels in bvals.direction degrees (0 along a row to the

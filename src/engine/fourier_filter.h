@@ -1,6 +1,5 @@
-// The transform round trip that the Wiener restoration and the frame blur
-// share: forward transform, a step on the spectrum, inverse transform,
-// normalisation and rounding.
+// What the whole-plane routines and the region pipeline share after an
+// inverse transform: dividing by the plane's size and rounding to 0..255.
 #ifndef OSTRIVO_ENGINE_FOURIER_FILTER_H
 #define OSTRIVO_ENGINE_FOURIER_FILTER_H
 
@@ -8,8 +7,12 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
+
 #include "engine/complex.h"
 #include "engine/planes.h"
+#include "engine/threads.h"
+#include "engine/transform.h"
 
 namespace ostrivo {
 
@@ -38,36 +41,32 @@ inline void normalise_and_round(double *__restrict plane, std::size_t n, double 
   for (; k < n; ++k) plane[k] = round_sample(plane[k] / divisor);
 }
 
-// Transforms the rows x cols plane `in` into the half spectrum `scratch`,
-// lets `step(Y, n)` change its n elements in place, transforms back into
-// `out` and sets out[k] = round_to_guchar(out[k] / (rows * cols)). `in` is
-// read completely by the forward transform before anything is written, so
-// `out` may be `in`. The inverse lands straight in
-// `out`, so the scratch spectrum is the only working memory. Returns false,
-// `out` unset, when a plan cannot be made.
-template <typename SpectralStep>
-bool filter_plane(const double *in, int rows, int cols, double *out, fftw_complex *scratch,
-                  SpectralStep step) {
+// Transforms the rows x cols plane `in`, lets step(c0, w, Y) change the
+// spectrum's columns c0 .. c0 + w - 1 (see RegionTransform), transforms
+// back and writes out[k] = round(result[k] / (rows * cols)). `in` is read
+// completely before `out` is written, so `out` may be `in`. Uses the
+// engine's threads. Returns false, `out` unset, when memory or a plan
+// cannot be had.
+template <typename Round, typename Step>
+bool filter_plane(const double *in, int rows, int cols, double *out, Round round,
+                  const Step &step) {
   const std::size_t cells = plane_cells(rows, cols);
   if (cells == 0) return true;
-  Plan forward = forward_plan(rows, cols, in, scratch);
-  Plan inverse = inverse_plan(rows, cols, scratch, out);
-  if (!forward || !inverse) return false;
-
-  fftw_execute(forward.get());
-  step(scratch, spectrum_cells(rows, cols));
-  fftw_execute(inverse.get());
-  normalise_and_round(out, cells, static_cast<double>(cells));
+  WorkerPool pool(engine_threads());
+  RegionTransform transform(rows, cols, pool);
+  if (!transform.ok()) return false;
+  const auto width = static_cast<std::size_t>(cols);
+  const double divisor = static_cast<double>(cells);
+  transform.filter(
+      [&](int r0, int n, double *rows_out) {
+        std::copy(in + r0 * width, in + (r0 + n) * width, rows_out);
+      },
+      step,
+      [&](int r0, int n, double *rows_in) {
+        double *dst = out + r0 * width;
+        for (std::size_t k = 0; k < n * width; ++k) dst[k] = round(rows_in[k] / divisor);
+      });
   return true;
-}
-
-// The same with a scratch spectrum of its own; false also when that cannot
-// be allocated.
-template <typename SpectralStep>
-bool filter_plane(const double *in, int rows, int cols, double *out, SpectralStep step) {
-  if (plane_cells(rows, cols) == 0) return true;
-  Spectrum scratch(spectrum_cells(rows, cols));
-  return scratch && filter_plane(in, rows, cols, out, scratch.get(), step);
 }
 
 }  // namespace ostrivo

@@ -1,5 +1,9 @@
 #include "engine/frame.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "engine/complex.h"
 #include "engine/fourier_filter.h"
 
@@ -7,27 +11,84 @@ namespace ostrivo {
 
 namespace {
 
-// Y[k] becomes Y[k] * H[k]: convolution with the point-spread function.
-void multiply_by_psf(fftw_complex *__restrict Y, const fftw_complex *__restrict H, std::size_t n) {
-  for (std::size_t k = 0; k < n; ++k) {
-    fftw_complex product;
-    mnozenieLiczbZespolonych(&Y[k], &H[k], &product);
-    Y[k][0] = product[0];
-    Y[k][1] = product[1];
+// Y[k] becomes Y[k] * H[k] over spectrum columns [c0, c0 + w): convolution
+// with the point-spread function.
+void multiply_by_psf(fftw_complex *Y, const fftw_complex *H, int rows, int half_cols, int c0,
+                     int w) {
+  for (int i = 0; i < rows; ++i) {
+    const std::size_t row = static_cast<std::size_t>(i) * static_cast<std::size_t>(half_cols);
+    for (std::size_t k = row + c0; k < row + c0 + w; ++k) {
+      fftw_complex product;
+      mnozenieLiczbZespolonych(&Y[k], &H[k], &product);
+      Y[k][0] = product[0];
+      Y[k][1] = product[1];
+    }
   }
+}
+
+// round_to_guchar of a transformed blur sample, its exact half recognised.
+double round_blurred(double x) {
+  const double lower = std::floor(x);
+  if (std::fabs(x - (lower + 0.5)) < kHalfTolerance) return round_sample(lower);
+  return round_sample(x);
+}
+
+// Rows of the composed plane handed to one task.
+constexpr int kFrameRowsPerTask = 32;
+
+// One row of the composed plane. `acc` holds cols accumulators.
+template <typename T, typename Acc, typename Finish>
+void compose_row(const T *channel, int rows, int cols, const std::vector<PsfTap> &taps,
+                 const FrameInterior &interior, int i, T *out, Acc *acc, const Finish &finish) {
+  T *out_row = out + static_cast<std::size_t>(i) * cols;
+  const T *in_row = channel + static_cast<std::size_t>(i) * cols;
+  int runs[2][2] = {{0, cols}, {cols, cols}};
+  if (interior.contains_row(i)) {
+    std::copy(in_row + interior.left, in_row + interior.right, out_row + interior.left);
+    runs[0][1] = interior.left;
+    runs[1][0] = interior.right;
+  }
+  for (const auto &run : runs) {
+    const int j0 = run[0], j1 = run[1];
+    if (j0 >= j1) continue;
+    std::fill(acc + j0, acc + j1, Acc{0});
+    for (const PsfTap &tap : taps) {
+      // out(i, j) gathers channel((i - p) mod rows, (j - q) mod cols).
+      int r = i - tap.row;
+      if (r < 0) r += rows;
+      const T *src = channel + static_cast<std::size_t>(r) * cols;
+      const int split = std::clamp(tap.col, j0, j1);  // j < q wraps to the row's end
+      for (int j = j0; j < split; ++j) acc[j] += src[j - tap.col + cols];
+      for (int j = split; j < j1; ++j) acc[j] += src[j - tap.col];
+    }
+    for (int j = j0; j < j1; ++j) out_row[j] = finish(acc[j]);
+  }
+}
+
+template <typename T, typename Acc, typename Finish>
+bool compose_rows(const T *channel, int rows, int cols, const std::vector<PsfTap> &taps,
+                  const FrameInterior &interior, T *out, WorkerPool &pool, const Finish &finish) {
+  if (rows <= 0 || cols <= 0) return true;
+  Buffer<Acc> accumulators(static_cast<std::size_t>(cols) * static_cast<std::size_t>(pool.size()));
+  if (!accumulators) return false;
+  const std::size_t tasks = static_cast<std::size_t>((rows + kFrameRowsPerTask - 1) / kFrameRowsPerTask);
+  pool.run(tasks, [&](std::size_t task, int thread) {
+    Acc *acc = accumulators.get() + static_cast<std::size_t>(thread) * cols;
+    const int first = static_cast<int>(task) * kFrameRowsPerTask;
+    const int last = std::min(rows, first + kFrameRowsPerTask);
+    for (int i = first; i < last; ++i)
+      compose_row(channel, rows, cols, taps, interior, i, out, acc, finish);
+  });
+  return true;
 }
 
 }  // namespace
 
 bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
-  return filter_plane(in, rows, cols, *out,
-                      [H](fftw_complex *Y, std::size_t n) { multiply_by_psf(Y, H, n); });
-}
-
-bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double *out,
-                      fftw_complex *scratch) {
-  return filter_plane(in, rows, cols, out, scratch,
-                      [H](fftw_complex *Y, std::size_t n) { multiply_by_psf(Y, H, n); });
+  return filter_plane(in, rows, cols, *out, round_blurred,
+                      [H, rows, cols](int c0, int w, fftw_complex *Y) {
+                        multiply_by_psf(Y, H, rows, half_columns(cols), c0, w);
+                      });
 }
 
 void sumBlurFrameWithOryginalImage(const double *unblurred, const double *blurred, int rows,
@@ -42,6 +103,48 @@ void sumBlurFrameWithOryginalImage(const double *unblurred, const double *blurre
       dst[k] = interior ? unblurred[k] : blurred[k];
     }
   }
+}
+
+FrameInterior frame_interior(int rows, int cols, double f) {
+  // The same comparisons as the composition, one axis at a time; each
+  // interior set is a run, possibly empty.
+  const auto run = [f](int n, int *first, int *end) {
+    *first = n;
+    *end = n;
+    for (int i = 0; i < n; ++i) {
+      const bool inside = i >= f && i < n - f;
+      if (inside && *first == n) *first = i;
+      if (!inside && *first != n) {
+        *end = i;
+        return;
+      }
+    }
+  };
+  FrameInterior interior{};
+  run(rows, &interior.top, &interior.bottom);
+  run(cols, &interior.left, &interior.right);
+  return interior;
+}
+
+bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<PsfTap> &taps,
+                   const FrameInterior &interior, guchar *out, WorkerPool &pool) {
+  // Whole sums of at most 2^20 bytes fit 32 bits; S / m rounded with exact
+  // halves going down is q, plus 1 when the remainder is above half of m.
+  const auto m = static_cast<std::uint32_t>(taps.size());
+  return compose_rows<guchar, std::uint32_t>(channel, rows, cols, taps, interior, out, pool,
+                                      [m](std::uint32_t sum) {
+                                        if (m == 0) return guchar{0};
+                                        const std::uint32_t q = sum / m, r = sum % m;
+                                        return static_cast<guchar>(q + (2 * r > m ? 1 : 0));
+                                      });
+}
+
+bool compose_frame(const float *channel, int rows, int cols, const std::vector<PsfTap> &taps,
+                   const FrameInterior &interior, float *out, WorkerPool &pool) {
+  const double m = static_cast<double>(taps.size());
+  return compose_rows<float, double>(channel, rows, cols, taps, interior, out, pool, [m](double sum) {
+    return m == 0 ? 0.0f : static_cast<float>(sum / m);
+  });
 }
 
 }  // namespace ostrivo

@@ -5,20 +5,33 @@
 #define OSTRIVO_ENGINE_FRAME_H
 
 #include <fftw3.h>
+#include <glib.h>
+
+#include <vector>
+
+#include "engine/degradation.h"
+#include "engine/threads.h"
 
 namespace ostrivo {
 
-// Blurs the rows x cols channel plane `in` by circular convolution with the
-// point-spread function whose spectrum is `H`, rounds with round_to_guchar
-// and writes into the plane that `*out` designates (which must differ from
-// `in`). `in` is unchanged. Returns false, `*out` unset, when its scratch
-// spectrum cannot be allocated or a plan cannot be made.
+// Blurs the rows x cols channel plane `in` (whole values 0..255) by circular
+// convolution with the point-spread function whose spectrum is `H` and
+// writes the result, rounded with round_to_guchar, into the plane that
+// `*out` designates (which may be `in`).
+//
+// With the engine's motion lines every blurred sample is exactly a sum of
+// whole values divided by the number m of the line's cells, so a good share
+// of them are exact halves, which must round down. The transforms return
+// each within about 1e-12 of its exact value, on either side; any other
+// multiple of 1 / m lies at least 1 / (2 m) >= 5e-7 (m <= 2^20) from a half.
+// So a result within kHalfTolerance of a half is taken as that half and
+// rounded down, and every other one rounds as it comes: the whole plane then
+// holds the exact rounded values. Returns false, `*out` unset, when memory
+// or a plan cannot be had.
 bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double **out);
 
-// blurFrameOfCanal with the caller's scratch half spectrum; `out` may be
-// `in`. False only when a plan cannot be made.
-bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double *out,
-                      fftw_complex *scratch);
+// How far from a half a transformed sample may lie and still be that half.
+inline constexpr double kHalfTolerance = 1e-9;
 
 // Composes the interior of `unblurred` with the border of `blurred`: cell
 // (i, j) is interior when i >= f, i < rows - f, j >= f and j < cols - f,
@@ -28,6 +41,27 @@ bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int col
 // `*out` may be either input: each cell depends only on its own index.
 void sumBlurFrameWithOryginalImage(const double *unblurred, const double *blurred, int rows,
                                    int cols, double f, double **out);
+
+// The interior of a frame f pixels wide: rows [top, bottom) and columns
+// [left, right), by the comparisons above; empty when top >= bottom or
+// left >= right.
+struct FrameInterior {
+  int top, bottom, left, right;
+  bool contains_row(int i) const { return i >= top && i < bottom && left < right; }
+};
+FrameInterior frame_interior(int rows, int cols, double f);
+
+// The composed plane of one channel, computed directly: interior cells are
+// `channel`'s, border cells its circular convolution with the motion line
+// `taps` (m cells of weight 1 / m). For bytes the convolution is the exact
+// whole sum of m values divided by m and rounded with exact halves going
+// down; for floats it is that sum divided by m. Only the border's cells are
+// summed, over the pool's threads. `out` must differ from `channel`. False
+// when the accumulators cannot be allocated.
+bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<PsfTap> &taps,
+                   const FrameInterior &interior, guchar *out, WorkerPool &pool);
+bool compose_frame(const float *channel, int rows, int cols, const std::vector<PsfTap> &taps,
+                   const FrameInterior &interior, float *out, WorkerPool &pool);
 
 }  // namespace ostrivo
 

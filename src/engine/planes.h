@@ -18,7 +18,13 @@
 //   touches the arrays, so a plan can be made on arrays that hold data).
 //   Forward r2c uses FFTW's sign (exponent -2*pi*i) and is unnormalised;
 //   every inverse c2r result is divided by rows * cols. The degradation
-//   spectrum H is the raw forward transform of h.
+//   spectrum H is the raw forward transform of h. The engine runs each 2-D
+//   transform as 1-D transforms of row chunks and then of column chunks
+//   (transform.h), on several threads, with the same arithmetic for every
+//   sample whatever the number of threads.
+// Samples: bytes 0..255 (the result of every restored sample rounded with
+//   round_to_guchar, exact halves going down), or floats 0..1 for images of
+//   higher precision (the same steps without the rounding, clamped).
 // Wiener constant K (bvals.k): the noise-to-signal ratio in
 //   X = Y * conj(H) / (|H|^2 + K).
 #ifndef OSTRIVO_ENGINE_PLANES_H
@@ -72,8 +78,20 @@ inline void advise_huge_pages(void *data, std::size_t bytes) {
   if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
 }
 
-// An array from the GLib allocator, released when it goes out of scope.
-// Allocation may fail (g_try_malloc_n): test the buffer before use.
+// Large working arrays are kept for reuse: the blocks a call gives back
+// (up to a bound) go to the next call that asks for the same size, so a
+// preview redrawn again and again, or a batch of photos of one size, does
+// not wait each time for the system to map and clear fresh pages. Blocks
+// come from the GLib allocator; take_block gives nullptr when memory cannot
+// be had. Thread-safe.
+void *take_block(std::size_t bytes);
+void give_block(void *block, std::size_t bytes);
+
+// Frees every kept block (also done at exit).
+void release_kept_blocks();
+
+// An array of plain data, given back when it goes out of scope. Allocation
+// may fail: test the buffer before use.
 template <typename T>
 class Buffer {
   static_assert(std::is_trivial<T>::value || std::is_array<T>::value,
@@ -81,18 +99,18 @@ class Buffer {
 
  public:
   explicit Buffer(std::size_t count)
-      : data_(count == 0 ? nullptr : static_cast<T *>(g_try_malloc_n(count, sizeof(T)))) {
-    if (data_ != nullptr) advise_huge_pages(data_, count * sizeof(T));
-  }
+      : bytes_(count <= SIZE_MAX / sizeof(T) ? count * sizeof(T) : 0),
+        data_(bytes_ == 0 ? nullptr : static_cast<T *>(take_block(bytes_))) {}
   Buffer(const Buffer &) = delete;
   Buffer &operator=(const Buffer &) = delete;
-  ~Buffer() { g_free(data_); }
+  ~Buffer() { give_block(data_, bytes_); }
 
   explicit operator bool() const { return data_ != nullptr; }
   T *get() const { return data_; }
   T &operator[](std::size_t i) const { return data_[i]; }
 
  private:
+  std::size_t bytes_;
   T *data_;
 };
 

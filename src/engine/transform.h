@@ -1,0 +1,109 @@
+// The engine's 2-D transforms, cut into chunks that several threads share.
+//
+// A 2-D real-to-complex transform of a rows x cols plane is a 1-D
+// real-to-complex transform of every row followed by a 1-D complex
+// transform of every column of the half spectrum; the inverse runs the
+// other way round. RegionTransform does exactly that, in fixed chunks of
+// rows and of spectrum columns whose plans are made once per region with
+// FFTW_ESTIMATE, so each sample goes through the same arithmetic whatever
+// the number of threads (and the same as FFTW's own 2-D plan of that size).
+//
+// The plane itself never exists in full: a row chunk is filled by the
+// caller just before its transform and handed back just after the inverse
+// one, so the spectrum is the only region-sized array here. Between the
+// column transforms the caller's spectral step sees each column chunk while
+// it is in cache.
+#ifndef OSTRIVO_ENGINE_TRANSFORM_H
+#define OSTRIVO_ENGINE_TRANSFORM_H
+
+#include <fftw3.h>
+
+#include <cstddef>
+#include <type_traits>
+
+#include "engine/planes.h"
+#include "engine/threads.h"
+
+namespace ostrivo {
+
+class RegionTransform {
+ public:
+  // Plans the transforms of a rows x cols plane for `pool`'s threads; ok()
+  // is false when memory or a plan cannot be had.
+  RegionTransform(int rows, int cols, WorkerPool &pool);
+  RegionTransform(const RegionTransform &) = delete;
+  RegionTransform &operator=(const RegionTransform &) = delete;
+
+  bool ok() const { return ok_; }
+  int rows() const { return rows_; }
+  int cols() const { return cols_; }
+  WorkerPool &pool() const { return pool_; }
+
+  // The half spectrum that the last forward() left: rows x (cols / 2 + 1)
+  // elements, element (i, j) at i * (cols / 2 + 1) + j.
+  fftw_complex *spectrum() const { return spectrum_.get(); }
+
+  // fill(r0, n, rows) writes the plane's rows r0 .. r0 + n - 1 into `rows`
+  // (n x cols doubles, row-major); a fill that returns false instead says
+  // that those rows are all zero, and their spectrum rows are set to zero
+  // without a transform (a sparse plane, such as a point-spread line). step(c0, w, S) may change the spectrum's
+  // columns c0 .. c0 + w - 1 of every row (element (i, j) at
+  // S[i * (cols / 2 + 1) + j]); it runs after the forward column transforms.
+  // Each callback runs on some thread of the pool and must touch only its
+  // own rows or columns.
+  template <typename Fill, typename Step>
+  void forward(const Fill &fill, const Step &step) {
+    run(&fill, call_fill<Fill>, &step, call_step<Step>, nullptr, nullptr);
+  }
+
+  // forward(), then the inverse transform of every column chunk right after
+  // its step, then of the rows: drain(r0, n, rows) receives rows r0 .. r0 + n
+  // - 1 of the result, not yet divided by rows * cols, in scratch it may
+  // overwrite.
+  template <typename Fill, typename Step, typename Drain>
+  void filter(const Fill &fill, const Step &step, const Drain &drain) {
+    run(&fill, call_fill<Fill>, &step, call_step<Step>, &drain, call_drain<Drain>);
+  }
+
+ private:
+  using RowsFn = bool (*)(const void *fn, int r0, int n, double *rows);
+  using StepFn = void (*)(const void *fn, int c0, int w, fftw_complex *spectrum);
+
+  template <typename F>
+  static bool call_fill(const void *fn, int r0, int n, double *rows) {
+    if constexpr (std::is_same_v<decltype((*static_cast<const F *>(fn))(r0, n, rows)), bool>) {
+      return (*static_cast<const F *>(fn))(r0, n, rows);
+    } else {
+      (*static_cast<const F *>(fn))(r0, n, rows);
+      return true;
+    }
+  }
+  template <typename F>
+  static void call_step(const void *fn, int c0, int w, fftw_complex *spectrum) {
+    (*static_cast<const F *>(fn))(c0, w, spectrum);
+  }
+  template <typename F>
+  static void call_drain(const void *fn, int r0, int n, double *rows) {
+    (*static_cast<const F *>(fn))(r0, n, rows);
+  }
+  using DrainFn = void (*)(const void *fn, int r0, int n, double *rows);
+
+  void run(const void *fill, RowsFn fill_fn, const void *step, StepFn step_fn, const void *drain,
+           DrainFn drain_fn);
+  double *row_buffer(int thread) const;
+
+  int rows_;
+  int cols_;
+  int half_cols_;
+  WorkerPool &pool_;
+  bool ok_ = false;
+  Spectrum spectrum_;
+  Plane row_buffers_;           // one chunk of rows per thread
+  std::size_t buffer_stride_;   // doubles from one thread's chunk to the next
+  // [0] the full chunk, [1] the last, shorter one (if any).
+  Plan row_forward_[2], row_inverse_[2], column_forward_[2], column_inverse_[2];
+};
+
+}  // namespace ostrivo
+
+#endif

@@ -7,8 +7,9 @@ packages=(
   g++ cmake make pkg-config            # build
   libfftw3-dev libglib2.0-dev          # the engine
   libgimp2.0-dev gimp                  # the plug-in, and the editor that runs it
-  libgdk-pixbuf-2.0-dev                # image files for ostrivo-cli
+  libvips-dev zlib1g-dev               # photo files for ostrivo-cli
   libgtest-dev                         # unit tests
+  libimage-exiftool-perl               # metadata checks of the command line's tests
   xvfb xauth xdotool x11-utils         # the dialog test under a virtual display
   imagemagick                          # screenshots and image comparisons
   fonts-dejavu-core gtk2-engines-pixbuf  # fonts and the theme engine of the dialog

@@ -3,17 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "engine/pipeline.h"
 
 namespace ostrivo::testing {
 
 cli::Image make_image(int rows, int cols, int bpp, unsigned seed) {
-  cli::Image im;
-  im.rows = rows;
-  im.cols = cols;
-  im.bpp = bpp;
-  im.pixels.resize(static_cast<std::size_t>(rows) * cols * bpp);
+  cli::Image im(rows, cols, bpp);
   unsigned x = seed;
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c)
@@ -37,32 +35,31 @@ cli::Image load(const std::string &path) {
 cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
                          BlurVals settings) {
   cli::Image out = in;
-  std::string region, result;
   const auto row_bytes = static_cast<std::size_t>(cols) * in.bpp;
+  std::vector<guchar> region(row_bytes * rows), result(region.size());
   for (int r = 0; r < rows; ++r)
-    region.append(in.pixels, (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes);
-  result.resize(region.size());
+    std::memcpy(&region[r * row_bytes], in.data() + (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp,
+                row_bytes);
   settings.preview = 0;
   bvals = settings;
-  auto *dst = reinterpret_cast<guchar *>(&result[0]);
-  EXPECT_TRUE(
-      imageRestoration(reinterpret_cast<const guchar *>(region.data()), &dst, rows, cols, in.bpp));
+  guchar *dst = result.data();
+  EXPECT_TRUE(imageRestoration(region.data(), &dst, rows, cols, in.bpp));
   for (int r = 0; r < rows; ++r)
-    out.pixels.replace((static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes, result,
-                       r * row_bytes, row_bytes);
+    std::memcpy(out.data() + (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp,
+                &result[r * row_bytes], row_bytes);
   return out;
 }
 
 std::string differences(const cli::Image &a, const cli::Image &b) {
-  if (a.rows != b.rows || a.cols != b.cols || a.bpp != b.bpp)
+  if (a.rows != b.rows || a.cols != b.cols || a.bpp != b.bpp || a.bits != b.bits)
     return "shapes differ: " + std::to_string(a.cols) + "x" + std::to_string(a.rows) + "x" +
            std::to_string(a.bpp) + " vs " + std::to_string(b.cols) + "x" + std::to_string(b.rows) +
            "x" + std::to_string(b.bpp);
   std::size_t count = 0, first = 0;
-  for (std::size_t k = 0; k < a.pixels.size(); ++k)
-    if (a.pixels[k] != b.pixels[k] && count++ == 0) first = k;
+  for (std::size_t k = 0; k < a.bytes(); ++k)
+    if (a.data()[k] != b.data()[k] && count++ == 0) first = k;
   if (count == 0) return "";
-  const std::size_t px = first / a.bpp;
+  const std::size_t px = first / a.bpp / (a.bits / 8);
   return std::to_string(count) + " bytes differ, first at x " + std::to_string(px % a.cols) +
          " y " + std::to_string(px / a.cols);
 }
@@ -70,9 +67,12 @@ std::string differences(const cli::Image &a, const cli::Image &b) {
 double psnr(const cli::Image &a, const cli::Image &b) {
   double sum = 0;
   std::size_t n = 0;
-  for (std::size_t k = 0; k < a.pixels.size() && k < b.pixels.size(); ++k) {
+  const auto level = [](const cli::Image &im, std::size_t k) {
+    return im.bits == 16 ? im.words()[k] / 257.0 : static_cast<double>(im.data()[k]);
+  };
+  for (std::size_t k = 0; k < a.samples() && k < b.samples(); ++k) {
     if (a.bpp == 4 && k % 4 == 3) continue;
-    const double d = static_cast<double>(a.data()[k]) - b.data()[k];
+    const double d = level(a, k) - level(b, k);
     sum += d * d;
     ++n;
   }

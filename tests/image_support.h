@@ -24,7 +24,8 @@ cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
 // "" when the images are equal, else where they differ.
 std::string differences(const cli::Image &a, const cli::Image &b);
 
-// PSNR in dB of the colour bytes of `a` against `b` (same shape).
+// PSNR in dB of the colour samples of `a` against `b` (same shape), on the
+// 8-bit scale (16-bit samples count as fractions of a level).
 double psnr(const cli::Image &a, const cli::Image &b);
 
 }  // namespace ostrivo::testing

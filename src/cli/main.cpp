@@ -1,5 +1,5 @@
-// ostrivo-cli: repairs motion-blurred image files with the engine the GIMP
-// plug-in uses, or (--simulate) applies such a motion blur.
+// ostrivo-cli: repairs motion-blurred photo files with the engine the GIMP
+// plug-ins use, or (--simulate) applies such a motion blur.
 #include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,8 +16,11 @@
 #include "engine/settings.h"
 #include "engine/threads.h"
 
-using ostrivo::bvals;
+using ostrivo::MotionModel;
+using ostrivo::RepairSettings;
+using ostrivo::SampleFormat;
 using ostrivo::cli::Image;
+using ostrivo::cli::Photo;
 
 namespace {
 
@@ -31,14 +34,18 @@ struct Options {
   double k = ostrivo::kDefaultBlurVals.k;
   double frame_width = ostrivo::kDefaultBlurVals.frame_width;
   gboolean repair_brightness = FALSE;
+  gchar *model = nullptr;
   gchar *output = nullptr;
   gchar *output_dir = nullptr;
   gboolean force = FALSE;
   gboolean quiet = FALSE;
   gboolean simulate = FALSE;
-  gboolean version = FALSE;
+  int quality = 95;
   int threads = 0;
+  gboolean version = FALSE;
   gchar **inputs = nullptr;
+
+  RepairSettings settings;  // from the options above, once checked
 };
 
 // --- progress bar on a terminal --------------------------------------------
@@ -72,8 +79,7 @@ std::string default_output(const std::string &input, const char *suffix) {
   const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   const std::string stem = has_ext ? input.substr(0, dot) : input;
   const std::string ext = has_ext ? input.substr(dot) : "";
-  const bool writable = !ostrivo::cli::writer_for(input).empty();
-  return stem + "-" + suffix + (writable ? ext : ".png");
+  return stem + "-" + suffix + (ostrivo::cli::can_write(input) ? ext : ".png");
 }
 
 std::string output_for(const Options &o, const std::string &input) {
@@ -83,7 +89,7 @@ std::string output_for(const Options &o, const std::string &input) {
     gchar *base = g_path_get_basename(input.c_str());
     std::string path = std::string(o.output_dir) + "/" + base;
     g_free(base);
-    if (ostrivo::cli::writer_for(path).empty()) path = default_output(path, suffix);
+    if (!ostrivo::cli::can_write(path)) path = default_output(path, suffix);
     return path;
   }
   return default_output(input, suffix);
@@ -91,49 +97,76 @@ std::string output_for(const Options &o, const std::string &input) {
 
 // --- one file ------------------------------------------------------------------
 
-// The whole image is the region, trimmed to even width and height as a
-// final run in the editor trims a selection; the trimmed column and row
+// Restores (or blurs) the region of `in` into `out`, both of one shape.
+// The classic model restores the image trimmed to even width and height,
+// as the GIMP 2.10 plug-in trims a selection; the trimmed column and row
 // keep their pixels.
 bool process(const Options &o, const Image &in, Image *out) {
-  const int rows = in.rows - in.rows % 2;
-  const int cols = in.cols - in.cols % 2;
-  const auto row_bytes = static_cast<std::size_t>(cols) * in.bpp;
+  const bool classic = o.settings.model == MotionModel::classic;
+  const int rows = classic ? in.rows - in.rows % 2 : in.rows;
+  const int cols = classic ? in.cols - in.cols % 2 : in.cols;
+  const bool sixteen = in.bits == 16;
+  const auto row_samples = static_cast<std::size_t>(cols) * in.bpp;
   const auto full_row = static_cast<std::size_t>(in.cols) * in.bpp;
   const bool trimmed = rows != in.rows || cols != in.cols;
+  *out = trimmed ? in : Image(in.rows, in.cols, in.bpp, in.bits);
 
-  // An even-sized image is the region itself; otherwise the region is
-  // copied out, and the result copied back over a copy of the image.
-  std::string region, result;
-  const guchar *src = in.data();
-  if (trimmed) {
-    *out = in;
-    region.resize(row_bytes * rows);
+  // The region as the engine takes it: bytes straight from the image when
+  // it is the whole of it, else a packed copy; 16-bit samples as floats.
+  const std::size_t samples = row_samples * static_cast<std::size_t>(rows);
+  std::vector<guchar> packed_in, packed_out;
+  std::vector<float> floats_in, floats_out;
+  const void *src = in.data();
+  void *dst = out->data();
+  if (trimmed && !sixteen) {
+    packed_in.resize(samples);
+    packed_out.resize(samples);
     for (int r = 0; r < rows; ++r)
-      std::memcpy(&region[r * row_bytes], in.data() + r * full_row, row_bytes);
-    result.resize(region.size());
-    src = reinterpret_cast<const guchar *>(region.data());
-  } else {
-    out->rows = in.rows;
-    out->cols = in.cols;
-    out->bpp = in.bpp;
-    out->pixels.resize(in.pixels.size());
+      std::memcpy(&packed_in[r * row_samples], in.data() + r * full_row, row_samples);
+    src = packed_in.data();
+    dst = packed_out.data();
   }
-  guchar *dst = trimmed ? reinterpret_cast<guchar *>(&result[0]) : out->data();
+  if (sixteen) {
+    floats_in.resize(samples);
+    floats_out.resize(samples);
+    for (int r = 0; r < rows; ++r)
+      for (std::size_t s = 0; s < row_samples; ++s)
+        floats_in[r * row_samples + s] = static_cast<float>(in.words()[r * full_row + s] / 65535.0);
+    src = floats_in.data();
+    dst = floats_out.data();
+  }
 
+  const ostrivo::PixelRegion region{rows, cols, in.bpp, sixteen ? SampleFormat::f32 : SampleFormat::u8,
+                                    src, dst};
   bool ok;
   if (o.simulate) {
-    ok = ostrivo::imageMotionBlur(src, &dst, rows, cols, in.bpp);
+    ok = ostrivo::blur_region(region, o.settings);
   } else {
     ostrivo::progress_start(ostrivo::final_run_ticks(in.bpp));
     ostrivo::progress_tick();
-    ok = ostrivo::imageRestoration(src, &dst, rows, cols, in.bpp);
+    ok = ostrivo::repair_region(region, o.settings, true);
     ostrivo::progress_tick();
   }
   if (!ok) return false;
-  if (trimmed)
+
+  if (sixteen) {
     for (int r = 0; r < rows; ++r)
-      std::memcpy(out->data() + r * full_row, &result[r * row_bytes], row_bytes);
+      for (std::size_t s = 0; s < row_samples; ++s)
+        out->words()[r * full_row + s] =
+            static_cast<std::uint16_t>(std::lround(floats_out[r * row_samples + s] * 65535.0));
+  } else if (trimmed) {
+    for (int r = 0; r < rows; ++r)
+      std::memcpy(out->data() + r * full_row, &packed_out[r * row_samples], row_samples);
+  }
   return true;
+}
+
+// Bytes the command line holds for one photo beyond the engine's own: the
+// decoded file and its output, and for 16-bit files the engine's float
+// copies of them.
+double photo_bytes(const Photo &photo) {
+  const double samples = static_cast<double>(photo.rows()) * photo.cols() * photo.bpp();
+  return photo.bits() == 16 ? samples * (2 + 2) : 0.0;
 }
 
 bool repair_file(const Options &o, const std::string &input, bool show_progress) {
@@ -147,12 +180,25 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
     return complain("the output would overwrite the input; choose another --output");
   if (!o.force && g_file_test(output.c_str(), G_FILE_TEST_EXISTS))
     return complain(output + " exists; use --force to replace it");
-  if (ostrivo::cli::writer_for(output).empty())
-    return complain(output + ": cannot write this file type (use .png, .jpg or .tif)");
+  if (!ostrivo::cli::can_write(output))
+    return complain(output + ": cannot write this file type (use .jpg, .png, .tif, .webp, .heic, "
+                             ".avif or .jxl)");
 
-  Image in, out;
+  Photo photo;
   std::string error;
-  if (!load_image(input, &in, &error)) return complain("cannot read: " + error);
+  if (!photo.open(input, &error)) return complain("cannot read: " + error);
+  // Refused from its header alone, before a pixel is decoded.
+  const SampleFormat format = photo.bits() == 16 ? SampleFormat::f32 : SampleFormat::u8;
+  const double needed =
+      ostrivo::repair_peak_bytes(photo.rows(), photo.cols(), photo.bpp(), format, o.settings) +
+      photo_bytes(photo);
+  if (!ostrivo::memory_allows(needed))
+    return complain("too large to repair in this machine's memory (" +
+                    std::to_string(photo.cols()) + " x " + std::to_string(photo.rows()) +
+                    " pixels would need " + std::to_string(static_cast<long>(needed / 1e6)) +
+                    " MB)");
+  Image in, out;
+  if (!photo.decode(&in, &error)) return complain("cannot read: " + error);
 
   g_progress_label = input;
   ostrivo::progress_set_reporter(show_progress ? draw_progress : nullptr);
@@ -161,7 +207,10 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
   if (show_progress) std::fprintf(stderr, "\n");
   if (!ok) return complain("too large to process in this machine's memory");
 
-  if (!save_image(out, output, &error)) return complain("cannot write " + output + ": " + error);
+  ostrivo::cli::SaveOptions save;
+  save.quality = o.quality;
+  if (!save_image(out, output, save, &photo, &error))
+    return complain("cannot write " + output + ": " + error);
   if (!o.quiet) std::printf("%s -> %s\n", input.c_str(), output.c_str());
   return true;
 }
@@ -175,26 +224,42 @@ bool check_range(const char *name, double value, const ostrivo::SettingRange &ra
   return false;
 }
 
+bool check_int(const char *name, int value, int lower, int upper) {
+  if (value >= lower && value <= upper) return true;
+  std::fprintf(stderr, "ostrivo-cli: --%s must be between %d and %d (got %d)\n", name, lower,
+               upper, value);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   Options o;
   const GOptionEntry entries[] = {
       {"length", 'l', 0, G_OPTION_ARG_DOUBLE, &o.length,
-       "Length of the motion in pixels, 1 to 100 (default 1)", "PIXELS"},
+       "Length of the motion in pixels, 1 to 100 (default 1); fractions count with the smooth "
+       "model",
+       "PIXELS"},
       {"direction", 'd', 0, G_OPTION_ARG_DOUBLE, &o.direction,
        "Direction of the motion in degrees, 0 to 359, clockwise from the right (default 0)",
        "DEGREES"},
       {"k", 'k', 0, G_OPTION_ARG_DOUBLE, &o.k,
        "Wiener constant K, noise-to-signal ratio, 0.001 to 1 (default 0.001)", "K"},
+      {"model", 'm', 0, G_OPTION_ARG_STRING, &o.model,
+       "Motion model: smooth (a sub-pixel line, mirrored edges; the default) or classic (the GIMP "
+       "2.10 plug-in's line and border frame)",
+       "MODEL"},
       {"frame-width", 'f', 0, G_OPTION_ARG_DOUBLE, &o.frame_width,
-       "Border frame width, percent of the image width, 0 to 10 (default 1)", "PERCENT"},
+       "Classic model only: border frame width, percent of the image width, 0 to 10 (default 1)",
+       "PERCENT"},
       {"repair-brightness", 'b', 0, G_OPTION_ARG_NONE, &o.repair_brightness,
        "Map the brightness range of the result onto the original's", nullptr},
       {"output", 'o', 0, G_OPTION_ARG_FILENAME, &o.output,
-       "Output file, for one input (.png, .jpg or .tif)", "FILE"},
+       "Output file, for one input (.jpg, .png, .tif, .webp, .heic, .avif or .jxl)", "FILE"},
       {"output-dir", 'O', 0, G_OPTION_ARG_FILENAME, &o.output_dir,
        "Folder for the outputs, under the inputs' names", "DIR"},
+      {"quality", 0, 0, G_OPTION_ARG_INT, &o.quality,
+       "Quality of JPEG, WebP, HEIC, AVIF and JPEG XL outputs, 1 to 100 (default 95)", "Q"},
       {"force", 0, 0, G_OPTION_ARG_NONE, &o.force, "Replace outputs that exist", nullptr},
       {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress bar and no report", nullptr},
       {"simulate", 0, 0, G_OPTION_ARG_NONE, &o.simulate,
@@ -210,7 +275,8 @@ int main(int argc, char **argv) {
   g_option_context_set_summary(
       context,
       "Repairs each INPUT by Wiener deconvolution of a straight motion and writes\n"
-      "NAME-repaired.EXT beside it (or --output, or into --output-dir).");
+      "NAME-repaired.EXT beside it (or --output, or into --output-dir). EXIF, XMP,\n"
+      "IPTC and the colour profile are kept; 16-bit PNG and TIFF stay 16-bit.");
   g_option_context_add_main_entries(context, entries, nullptr);
   GError *err = nullptr;
   const bool parsed = g_option_context_parse(context, &argc, &argv, &err);
@@ -229,10 +295,13 @@ int main(int argc, char **argv) {
   bool usable = check_range("length", o.length, ostrivo::kLengthRange) &&
                 check_range("direction", o.direction, ostrivo::kDirectionRange) &&
                 check_range("k", o.k, ostrivo::kKRange) &&
-                check_range("frame-width", o.frame_width, ostrivo::kFrameWidthRange);
-  if (usable && (o.threads < 0 || o.threads > ostrivo::kMaxThreads)) {
-    std::fprintf(stderr, "ostrivo-cli: --threads must be between 0 and %d (got %d)\n",
-                 ostrivo::kMaxThreads, o.threads);
+                check_range("frame-width", o.frame_width, ostrivo::kFrameWidthRange) &&
+                check_int("quality", o.quality, 1, 100) &&
+                check_int("threads", o.threads, 0, ostrivo::kMaxThreads);
+  const std::string model = o.model != nullptr ? o.model : "smooth";
+  if (usable && model != "smooth" && model != "classic") {
+    std::fprintf(stderr, "ostrivo-cli: --model must be smooth or classic (got %s)\n",
+                 model.c_str());
     usable = false;
   }
   if (usable && count == 0) {
@@ -252,15 +321,18 @@ int main(int argc, char **argv) {
     usable = false;
   }
   if (!usable) return kExitUsage;
+  if (!ostrivo::cli::start_vips(argv[0])) {
+    std::fprintf(stderr, "ostrivo-cli: cannot start libvips\n");
+    return kExitFailedInput;
+  }
 
   ostrivo::set_engine_threads(o.threads);
-  bvals = ostrivo::kDefaultBlurVals;
-  bvals.length = o.length;
-  bvals.direction = o.direction;
-  bvals.k = o.k;
-  bvals.frame_width = o.frame_width;
-  bvals.repair_brightness = o.repair_brightness ? 1 : 0;
-  bvals.preview = 0;
+  o.settings.length = o.length;
+  o.settings.direction = o.direction;
+  o.settings.k = o.k;
+  o.settings.frame_width = o.frame_width;
+  o.settings.repair_brightness = o.repair_brightness != FALSE;
+  o.settings.model = model == "classic" ? MotionModel::classic : MotionModel::smooth;
 
   const bool show_progress = !o.quiet && !o.simulate && isatty(STDERR_FILENO);
   int failures = 0;
@@ -269,5 +341,7 @@ int main(int argc, char **argv) {
   g_strfreev(o.inputs);
   g_free(o.output);
   g_free(o.output_dir);
+  g_free(o.model);
+  vips_shutdown();
   return failures == 0 ? kExitOk : kExitFailedInput;
 }

@@ -1,10 +1,13 @@
 #include "engine/pipeline.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <type_traits>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "engine/frame.h"
 #include "engine/planes.h"
 #include "engine/progress.h"
+#include "engine/smooth_motion.h"
 #include "engine/threads.h"
 #include "engine/transform.h"
 #include "engine/wiener.h"
@@ -24,17 +28,8 @@ namespace ostrivo {
 
 namespace {
 
-// Working memory a region needs at its peak, per cell of its transform:
-// the Wiener weights and the spectrum (8 bytes each), and on the frame
-// path the channel and its composed copy (up to 4 bytes each).
-constexpr double kPeakBytesPerCell = 2 * 8 + 2 * 4;
-
-bool fits_in_memory(std::size_t cells) {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return true;  // unknown: let allocation decide
-  const double physical = static_cast<double>(pages) * static_cast<double>(page_size);
-  return static_cast<double>(cells) * kPeakBytesPerCell < physical;
+std::size_t sample_bytes(SampleFormat format) {
+  return format == SampleFormat::u8 ? sizeof(guchar) : sizeof(float);
 }
 
 // Calls f with the channel count as a compile-time constant, so that the
@@ -92,11 +87,109 @@ struct Samples<float> {
   }
 };
 
+// The smallest size of at least n whose only prime factors are 2, 3, 5
+// and 7: FFTW transforms such sizes fastest.
+int fast_size(int n) {
+  for (int m = std::max(n, 1);; ++m) {
+    int rest = m;
+    for (int p : {2, 3, 5, 7})
+      while (rest % p == 0) rest /= p;
+    if (rest == 1) return m;
+  }
+}
+
+// Index i of a plane extended by mirror images of a run of n samples on
+// both sides: ... 1 0 | 0 1 ... n-1 | n-1 n-2 ..., repeating for as far as
+// it must.
+int mirrored(int i, int n) {
+  const int period = 2 * n;
+  i %= period;
+  if (i < 0) i += period;
+  return i < n ? i : period - 1 - i;
+}
+
+// Where one sample of an extended axis comes from: (1 - alpha) of sample
+// `a` of the region plus alpha of sample `b`.
+struct AxisSource {
+  int a;
+  int b;
+  double alpha;
+};
+
+// One axis of a region of n samples extended to `size` samples, the region
+// starting at `start`. The periodic transforms join the far end of the
+// extension to its near end, so the extension must lead smoothly from the
+// region's last samples round to its first: next to each edge lie `pure`
+// mirrored samples, which a blur of the region reaches, and in between the
+// mirror image of the far edge fades into that of the near edge along a
+// raised cosine. A jump at that seam would reach the whole region through
+// the deconvolution, most at the frequencies the motion wipes out.
+std::vector<AxisSource> extended_axis(int n, int size, int start, int pure) {
+  std::vector<AxisSource> axis(static_cast<std::size_t>(size));
+  const int gap = size - n;  // the extension, from the far edge round to the near one
+  const int fade = gap - 2 * pure;
+  for (int i = 0; i < size; ++i) {
+    const int offset = i - start;
+    AxisSource &src = axis[static_cast<std::size_t>(i)];
+    if (offset >= 0 && offset < n) {
+      src = {offset, offset, 0.0};
+      continue;
+    }
+    // Distance past the far edge, going round: 0 is the first sample after it.
+    const int past = (offset - n + size) % size;
+    const int far_mirror = mirrored(n + past, n);     // continuing past the far edge
+    const int near_mirror = mirrored(past - gap, n);  // arriving at the near edge
+    double alpha = 0.0;
+    if (past >= gap - pure || fade <= 0)
+      alpha = past >= gap / 2 ? 1.0 : 0.0;
+    else if (past >= pure)
+      alpha = 0.5 - 0.5 * std::cos(3.14159265358979323846 * (past - pure + 0.5) / fade);
+    src = {far_mirror, near_mirror, alpha};
+  }
+  return axis;
+}
+
+// Where the region lies in the plane its transforms work on. The classic
+// model transforms the region itself. The smooth one extends it on every
+// side (see extended_axis), far enough that what the periodic transforms
+// carry round from one side to the other lands outside the region, and
+// crops the result.
+struct Geometry {
+  int rows = 0, cols = 0;  // the transformed plane
+  int top = 0, left = 0;   // the region's first row and column in it
+  std::vector<AxisSource> row_of, col_of;  // empty when the plane is the region
+
+  bool extended() const { return !col_of.empty(); }
+};
+
+Geometry region_geometry(int rows, int cols) { return {rows, cols, 0, 0, {}, {}}; }
+
+// The mirrored samples next to each edge reach beyond the line by this
+// many, and the fade between the two mirror images is at least this long.
+constexpr int kMirrorMargin = 4;
+constexpr int kMinFade = 16;
+
+Geometry mirrored_geometry(int rows, int cols, const PsfReach &reach) {
+  Geometry g;
+  const int pure_rows = reach.rows + kMirrorMargin;
+  const int pure_cols = reach.cols + kMirrorMargin;
+  const int fade_rows = std::max(kMinFade, 2 * reach.rows);
+  const int fade_cols = std::max(kMinFade, 2 * reach.cols);
+  g.rows = fast_size(rows + 2 * pure_rows + fade_rows);
+  g.cols = fast_size(cols + 2 * pure_cols + fade_cols);
+  g.top = pure_rows + (g.rows - rows - 2 * pure_rows) / 2;
+  g.left = pure_cols + (g.cols - cols - 2 * pure_cols) / 2;
+  g.row_of = extended_axis(rows, g.rows, g.top, pure_rows);
+  g.col_of = extended_axis(cols, g.cols, g.left, pure_cols);
+  return g;
+}
+
 // One region's work: its pixels, its threads and its transforms.
 template <typename T>
 class Region {
  public:
-  Region(const PixelRegion &px, const RepairSettings &settings, WorkerPool &pool)
+  Region(const PixelRegion &px, const RepairSettings &settings, std::vector<PsfTap> taps,
+         Geometry geometry, WorkerPool &pool)
       : src_(static_cast<const T *>(px.src)),
         dst_(static_cast<T *>(px.dst)),
         rows_(px.rows),
@@ -104,7 +197,9 @@ class Region {
         channels_(px.channels),
         settings_(settings),
         cells_(plane_cells(px.rows, px.cols)),
-        transform_(px.rows, px.cols, pool) {}
+        taps_(std::move(taps)),
+        geometry_(std::move(geometry)),
+        transform_(geometry_.rows, geometry_.cols, pool) {}
 
   bool ok() const { return transform_.ok(); }
 
@@ -112,8 +207,7 @@ class Region {
     const auto tick = [ticks] {
       if (ticks) progress_tick();
     };
-    taps_ = motion_line_taps(rows_, cols_, settings_.length, settings_.direction);
-    Spectrum weights(spectrum_cells(rows_, cols_));
+    Spectrum weights(spectrum_cells(geometry_.rows, geometry_.cols));
     if (!weights) return false;
     psf_spectrum([&](int c0, int w, fftw_complex *H) {
       for_columns(
@@ -133,18 +227,19 @@ class Region {
     Buffer<guchar> source_hsv(hsv_bytes), restored_hsv(hsv_bytes), repaired_hsv(hsv_bytes);
     if (hsv && (!source_hsv || !restored_hsv || !repaired_hsv)) return false;
 
+    // The classic model's frame, f pixels wide (f from the region's width).
     const double frame_px = (settings_.frame_width / 100.0) * cols_;
-    const bool direct = frame_px == 0.0;  // NaN takes the frame path
-    Buffer<T> channel(direct ? 0 : cells_);
-    Buffer<T> composed(direct ? 0 : cells_);
-    if (!direct && (!channel || !composed)) return false;
+    const bool framed = settings_.model == MotionModel::classic && frame_px != 0.0;  // NaN: framed
+    Buffer<T> channel(framed ? cells_ : 0);
+    Buffer<T> composed(framed ? cells_ : 0);
+    if (framed && (!channel || !composed)) return false;
     const FrameInterior interior = frame_interior(rows_, cols_, frame_px);
 
     for (int ch = 0; ch < channels_; ++ch) {
       const bool last = ch == channels_ - 1;
       tick();
-      if (direct) {
-        transform_.filter(interleaved_rows(ch), apply_weights, write_rows(ch, false));
+      if (!framed) {
+        transform_.filter(source_rows(ch), apply_weights, write_rows(ch, false));
         tick();
         if (!last) tick();
       } else {
@@ -165,8 +260,7 @@ class Region {
   }
 
   bool blur() {
-    taps_ = motion_line_taps(rows_, cols_, settings_.length, settings_.direction);
-    Spectrum H(spectrum_cells(rows_, cols_));
+    Spectrum H(spectrum_cells(geometry_.rows, geometry_.cols));
     if (!H) return false;
     psf_spectrum([&](int c0, int w, fftw_complex *S) {
       for_columns(
@@ -177,9 +271,12 @@ class Region {
           },
           S, H.get());
     });
+    // The classic line's blur is a whole sum divided by its cell count: its
+    // exact halves are recognised and rounded down.
+    const bool exact_halves = settings_.model == MotionModel::classic;
     for (int ch = 0; ch < channels_; ++ch) {
       transform_.filter(
-          interleaved_rows(ch),
+          source_rows(ch),
           [&](int c0, int w, fftw_complex *Y) {
             for_columns(
                 c0, w,
@@ -191,61 +288,90 @@ class Region {
                 },
                 Y, H.get());
           },
-          write_rows(ch, true));
+          write_rows(ch, exact_halves));
     }
     return true;
   }
 
  private:
+  std::size_t plane_cols() const { return static_cast<std::size_t>(geometry_.cols); }
+
   // Calls f(k) for the spectrum index k of every element of columns
-  // [c0, c0 + w) in every row.
-  // The rows of a chunk lie far apart, so the next rows' cells of the
-  // spectra the step reads are fetched ahead.
+  // [c0, c0 + w) in every row. The rows of a chunk lie far apart, so the
+  // next rows' cells of the spectra the step reads are fetched ahead.
   template <typename F>
   void for_columns(int c0, int w, const F &f, const fftw_complex *a, const fftw_complex *b) const {
-    const auto hc = static_cast<std::size_t>(half_columns(cols_));
-    const std::size_t end = static_cast<std::size_t>(rows_) * hc;
+    const auto hc = static_cast<std::size_t>(half_columns(geometry_.cols));
+    const std::size_t end = static_cast<std::size_t>(geometry_.rows) * hc;
     constexpr std::size_t kAhead = 4;  // rows
     for (std::size_t row = 0; row < end; row += hc) {
       const std::size_t next = row + kAhead * hc + c0;
       if (next < end)
         for (std::size_t k = next; k < next + w; k += 4) {
           __builtin_prefetch(a + k, 1);
-          if (b != nullptr) __builtin_prefetch(b + k, 0);
+          __builtin_prefetch(b + k, 0);
         }
       for (std::size_t k = row + c0; k < row + c0 + w; ++k) f(k);
     }
   }
 
-  // Transforms the point-spread plane of taps_ and hands its spectrum,
-  // column chunk by column chunk, to `use`.
+  // Transforms the point-spread plane of taps_ (each tap at its offset from
+  // the origin, wrapped into the plane) and hands its spectrum, column chunk
+  // by column chunk, to `use`.
   template <typename Use>
   void psf_spectrum(const Use &use) {
+    const auto wrap = [](int i, int n) { return (i % n + n) % n; };
     transform_.forward(
         [&](int r0, int n, double *rows) {
-          const auto in_chunk = [&](const PsfTap &tap) { return tap.row >= r0 && tap.row < r0 + n; };
+          const auto in_chunk = [&](const PsfTap &tap) {
+            const int r = wrap(tap.row, geometry_.rows);
+            return r >= r0 && r < r0 + n;
+          };
           if (std::none_of(taps_.begin(), taps_.end(), in_chunk)) return false;
-          std::fill(rows, rows + static_cast<std::size_t>(n) * cols_, 0.0);
+          std::fill(rows, rows + static_cast<std::size_t>(n) * plane_cols(), 0.0);
           for (const PsfTap &tap : taps_)
             if (in_chunk(tap))
-              rows[static_cast<std::size_t>(tap.row - r0) * cols_ + tap.col] = tap.weight;
+              rows[static_cast<std::size_t>(wrap(tap.row, geometry_.rows) - r0) * plane_cols() +
+                   static_cast<std::size_t>(wrap(tap.col, geometry_.cols))] = tap.weight;
           return true;
         },
         use);
   }
 
-  // Rows of channel `ch`, taken from the interleaved source.
-  auto interleaved_rows(int ch) const {
+  // Rows of the transformed plane for channel `ch`, from the interleaved
+  // source: the region's own rows, or their mirror images beyond its edges.
+  auto source_rows(int ch) const {
     return [this, ch](int r0, int n, double *rows) {
-      const T *src = src_ + static_cast<std::size_t>(r0) * cols_ * channels_ + ch;
-      const std::size_t count = static_cast<std::size_t>(n) * cols_;
       with_stride(channels_, [&](auto stride) {
-        for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k * stride]);
+        if (!geometry_.extended()) {
+          const T *src = src_ + static_cast<std::size_t>(r0) * cols_ * stride + ch;
+          const std::size_t count = static_cast<std::size_t>(n) * cols_;
+          for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k * stride]);
+          return;
+        }
+        // A plane row: its region rows (one, or two fading into each
+        // other), each extended along the row the same way.
+        const auto extended_row = [&](int region_row, double weight, double *out, bool add) {
+          const T *src = src_ + static_cast<std::size_t>(region_row) * cols_ * stride + ch;
+          for (std::size_t c = 0; c < plane_cols(); ++c) {
+            const AxisSource &col = geometry_.col_of[c];
+            double v = static_cast<double>(src[static_cast<std::size_t>(col.a) * stride]);
+            if (col.alpha != 0.0)
+              v += col.alpha * (static_cast<double>(src[static_cast<std::size_t>(col.b) * stride]) - v);
+            out[c] = add ? out[c] + weight * v : weight * v;
+          }
+        };
+        for (int r = 0; r < n; ++r) {
+          const AxisSource &row = geometry_.row_of[static_cast<std::size_t>(r0 + r)];
+          double *out = rows + static_cast<std::size_t>(r) * plane_cols();
+          extended_row(row.a, 1.0 - row.alpha, out, false);
+          if (row.alpha != 0.0) extended_row(row.b, row.alpha, out, true);
+        }
       });
     };
   }
 
-  // Rows of a plane of samples.
+  // Rows of a plane of samples the size of the region.
   auto plane_rows(const T *plane) const {
     return [this, plane](int r0, int n, double *rows) {
       const T *src = plane + static_cast<std::size_t>(r0) * cols_;
@@ -254,17 +380,30 @@ class Region {
     };
   }
 
-  // Writes transformed rows into channel `ch` of the destination.
-  auto write_rows(int ch, bool blurred) const {
-    return [this, ch, blurred](int r0, int n, double *rows) {
-      T *dst = dst_ + static_cast<std::size_t>(r0) * cols_ * channels_ + ch;
-      const std::size_t count = static_cast<std::size_t>(n) * cols_;
-      const double divisor = static_cast<double>(cells_);
+  // Writes the region's part of transformed rows into channel `ch` of the
+  // destination.
+  auto write_rows(int ch, bool exact_halves) const {
+    return [this, ch, exact_halves](int r0, int n, double *rows) {
+      const double divisor = static_cast<double>(plane_cells(geometry_.rows, geometry_.cols));
       with_stride(channels_, [&](auto stride) {
-        if (blurred)
-          Samples<T>::finish_blur(rows, count, divisor, dst, stride);
-        else
-          Samples<T>::finish(rows, count, divisor, dst, stride);
+        const auto finish = [&](double *x, std::size_t count, T *dst) {
+          if (exact_halves)
+            Samples<T>::finish_blur(x, count, divisor, dst, stride);
+          else
+            Samples<T>::finish(x, count, divisor, dst, stride);
+        };
+        if (!geometry_.extended()) {
+          finish(rows, static_cast<std::size_t>(n) * cols_,
+                 dst_ + static_cast<std::size_t>(r0) * cols_ * stride + ch);
+          return;
+        }
+        for (int r = 0; r < n; ++r) {
+          const int region_row = r0 + r - geometry_.top;
+          if (region_row < 0 || region_row >= rows_) continue;
+          finish(rows + static_cast<std::size_t>(r) * plane_cols() + geometry_.left,
+                 static_cast<std::size_t>(cols_),
+                 dst_ + static_cast<std::size_t>(region_row) * cols_ * stride + ch);
+        }
       });
     };
   }
@@ -298,8 +437,9 @@ class Region {
   int channels_;
   RepairSettings settings_;
   std::size_t cells_;
-  RegionTransform transform_;
   std::vector<PsfTap> taps_;
+  Geometry geometry_;
+  RegionTransform transform_;
 };
 
 template <>
@@ -312,14 +452,15 @@ void Region<float>::repair_brightness() {
   repair_value_range(src_, dst_, cells_, channels_, channels_ >= 3 ? 3 : 1);
 }
 
-std::size_t sample_bytes(SampleFormat format) {
-  return format == SampleFormat::u8 ? sizeof(guchar) : sizeof(float);
-}
-
 template <typename T>
 bool run_region(const PixelRegion &px, const RepairSettings &settings, bool blur, bool ticks) {
   WorkerPool pool(engine_threads());
-  Region<T> region(px, settings, pool);
+  const bool smooth = settings.model == MotionModel::smooth;
+  auto taps = smooth ? smooth_motion_taps(settings.length, settings.direction)
+                     : motion_line_taps(px.rows, px.cols, settings.length, settings.direction);
+  Geometry geometry = smooth ? mirrored_geometry(px.rows, px.cols, psf_reach(taps))
+                             : region_geometry(px.rows, px.cols);
+  Region<T> region(px, settings, std::move(taps), std::move(geometry), pool);
   if (!region.ok()) return false;
   return blur ? region.blur() : region.repair(ticks);
 }
@@ -340,7 +481,9 @@ bool over_region(const PixelRegion &px, const RepairSettings &settings, int min_
   };
   if (px.channels < min_channels || px.channels > 4) return pass_through(false);
   if (px.rows < 2 || px.cols < 2) return pass_through(true);
-  if (!fits_in_memory(plane_cells(px.rows, px.cols))) return pass_through(false);
+  if (!memory_allows(repair_peak_bytes(px.rows, px.cols, px.channels, px.format, settings) -
+                     2.0 * static_cast<double>(bytes)))  // the caller's buffers are had
+    return pass_through(false);
   bool done = false;
   try {
     done = px.format == SampleFormat::u8 ? run_region<guchar>(px, settings, blur, ticks)
@@ -352,6 +495,43 @@ bool over_region(const PixelRegion &px, const RepairSettings &settings, int min_
 }
 
 }  // namespace
+
+double repair_peak_bytes(int rows, int cols, int channels, SampleFormat format,
+                         const RepairSettings &settings) {
+  if (rows <= 0 || cols <= 0 || channels <= 0) return 0.0;
+  const double cells = static_cast<double>(rows) * cols;
+  const double samples = cells * channels * static_cast<double>(sample_bytes(format));
+  double plane = cells;
+  bool framed = false;
+  if (settings.model == MotionModel::smooth) {
+    const Geometry g = mirrored_geometry(
+        rows, cols, psf_reach(smooth_motion_taps(settings.length, settings.direction)));
+    plane = static_cast<double>(g.rows) * g.cols;
+  } else {
+    framed = settings.frame_width != 0.0;
+  }
+  double bytes = 2 * samples;                             // source and destination
+  bytes += 2 * (plane / 2) * sizeof(fftw_complex);        // Wiener weights and spectrum
+  if (framed) bytes += 2 * cells * static_cast<double>(sample_bytes(format));  // channel, composed
+  if (settings.repair_brightness && format == SampleFormat::u8 && channels >= 3)
+    bytes += 3 * cells * channels;  // HSV copies
+  return bytes;
+}
+
+bool memory_allows(double bytes) {
+  double limit = 0.0;
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0) limit = static_cast<double>(pages) * static_cast<double>(page_size);
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit r{};
+    if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
+      const double cap = static_cast<double>(r.rlim_cur);
+      limit = limit > 0.0 ? std::min(limit, cap) : cap;
+    }
+  }
+  return limit <= 0.0 || bytes < limit;  // unknown: let allocation decide
+}
 
 RepairSettings repair_settings(const BlurVals &vals) {
   RepairSettings s;

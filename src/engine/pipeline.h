@@ -47,6 +47,15 @@ struct PixelRegion {
   void *dst = nullptr;        // same shape; every sample is written
 };
 
+// Bytes a repair of a rows x cols region of `channels` samples in `format`
+// needs at its peak, its source and destination buffers included; and
+// whether this process can have that many (below the machine's memory and
+// the process's own limits). A front end checks this before it decodes a
+// file, so that an absurd size is refused before anything is allocated.
+double repair_peak_bytes(int rows, int cols, int channels, SampleFormat format,
+                         const RepairSettings &settings);
+bool memory_allows(double bytes);
+
 // Repairs the region: every channel, alpha included, is deconvolved on its
 // own; then, with repair_brightness, the range of the result's value (the
 // largest colour sample of a pixel) is mapped onto the source's. With

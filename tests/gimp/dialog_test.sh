@@ -136,7 +136,7 @@ gimp_pid=
 
 check "Cancel leaves the image unchanged" same_pixels "$work/in.png" "$work/after-cancel.png"
 check "Cancel stores nothing" test "$(result after-cancel)" = '"none"'
-"$cli" --quiet -l 10 -d 30 -k 0.001 -f 1 "$work/in.png" -o "$work/expected.png"
+"$cli" --quiet --model classic -l 10 -d 30 -k 0.001 -f 1 "$work/in.png" -o "$work/expected.png"
 check "OK repairs as the engine does" same_pixels "$work/expected.png" "$work/after-ok.png"
 check "OK changed the image" pixels_differ "$work/in.png" "$work/after-ok.png"
 record=$(perl -e 'print join(" ", unpack("C*", pack("d<d<d<d<l<l<", 10, 30, 0.001, 1, 0, 0)))')

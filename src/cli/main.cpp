@@ -15,6 +15,7 @@
 #include "engine/progress.h"
 #include "engine/settings.h"
 #include "engine/threads.h"
+#include "estimate/motion_estimate.h"
 
 using ostrivo::MotionModel;
 using ostrivo::RepairSettings;
@@ -28,10 +29,16 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailedInput = 1;
 constexpr int kExitUsage = 2;
 
+// A setting that --auto estimates when the command line does not give it.
+struct Given {
+  double value;
+  bool given = false;
+};
+
 struct Options {
-  double length = ostrivo::kDefaultBlurVals.length;
-  double direction = ostrivo::kDefaultBlurVals.direction;
-  double k = ostrivo::kDefaultBlurVals.k;
+  Given length{ostrivo::kDefaultBlurVals.length};
+  Given direction{ostrivo::kDefaultBlurVals.direction};
+  Given k{ostrivo::kDefaultBlurVals.k};
   double frame_width = ostrivo::kDefaultBlurVals.frame_width;
   gboolean repair_brightness = FALSE;
   gchar *model = nullptr;
@@ -40,6 +47,9 @@ struct Options {
   gboolean force = FALSE;
   gboolean quiet = FALSE;
   gboolean simulate = FALSE;
+  gboolean estimate = FALSE;
+  gboolean json = FALSE;
+  gboolean automatic = FALSE;
   int quality = 95;
   int threads = 0;
   gboolean version = FALSE;
@@ -169,6 +179,78 @@ double photo_bytes(const Photo &photo) {
   return photo.bits() == 16 ? samples * (2 + 2) : 0.0;
 }
 
+// The whole image as the engine's region: bytes as they are, 16-bit words
+// as floats 0..1 (in `floats`).
+ostrivo::PixelRegion whole_region(const Image &im, std::vector<float> *floats) {
+  if (im.bits != 16) return {im.rows, im.cols, im.bpp, SampleFormat::u8, im.data(), nullptr};
+  floats->resize(im.samples());
+  for (std::size_t k = 0; k < im.samples(); ++k)
+    (*floats)[k] = static_cast<float>(im.words()[k] / 65535.0);
+  return {im.rows, im.cols, im.bpp, SampleFormat::f32, floats->data(), nullptr};
+}
+
+std::string json_string(const std::string &text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// The estimate as the chosen model takes it: the classic line's length is
+// its number of samples.
+double reported_length(const Options &o, const ostrivo::MotionEstimate &e) {
+  return o.settings.model == MotionModel::classic ? ostrivo::classic_length(e.length) : e.length;
+}
+
+// Opens and decodes a photo for --estimate: only its pixels are held.
+bool decode_photo(const std::string &input, Photo *photo, Image *image, std::string *error) {
+  if (!photo->open(input, error)) return false;
+  const double samples = static_cast<double>(photo->rows()) * photo->cols() * photo->bpp();
+  const double bytes = samples * (photo->bits() == 16 ? 2 + 4 : 1);
+  if (!ostrivo::memory_allows(bytes)) {
+    *error = "too large for this machine's memory";
+    return false;
+  }
+  return photo->decode(image, error);
+}
+
+bool estimate_file(const Options &o, const std::string &input) {
+  Photo photo;
+  Image image;
+  std::string error;
+  if (!decode_photo(input, &photo, &image, &error)) {
+    std::fprintf(stderr, "ostrivo-cli: %s: cannot read: %s\n", input.c_str(), error.c_str());
+    return false;
+  }
+  std::vector<float> floats;
+  const ostrivo::MotionEstimate e = ostrivo::estimate_motion(whole_region(image, &floats));
+  if (e.status != ostrivo::EstimateStatus::estimated) {
+    std::fprintf(stderr, "ostrivo-cli: %s: %s\n", input.c_str(), ostrivo::estimate_failure(e.status));
+    return false;
+  }
+  const double length = reported_length(o, e);
+  if (o.json)
+    std::printf("{\"file\": %s, \"length\": %.2f, \"direction\": %.1f, \"k\": %.4f, "
+                "\"confidence\": %.2f}\n",
+                json_string(input).c_str(), length, e.direction, e.k, e.confidence);
+  else if (length <= 1.0)
+    std::printf("%s: no motion found (confidence %.2f)\n", input.c_str(), e.confidence);
+  else
+    std::printf("%s: length %.2f px, direction %.1f degrees, K %.4f (confidence %.2f)\n",
+                input.c_str(), length, e.direction, e.k, e.confidence);
+  return true;
+}
+
 bool repair_file(const Options &o, const std::string &input, bool show_progress) {
   const std::string output = output_for(o, input);
   auto complain = [&](const std::string &what) {
@@ -200,9 +282,38 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
   Image in, out;
   if (!photo.decode(&in, &error)) return complain("cannot read: " + error);
 
+  // --auto: the settings the command line left out, from the photo itself.
+  Options settled = o;
+  if (o.automatic && !(o.length.given && o.direction.given && o.k.given)) {
+    std::vector<float> floats;
+    const ostrivo::MotionEstimate e = ostrivo::estimate_motion(whole_region(in, &floats));
+    if (e.status != ostrivo::EstimateStatus::estimated)
+      return complain(std::string(ostrivo::estimate_failure(e.status)) +
+                      "; give --length and --direction");
+    if (!o.length.given) settled.settings.length = reported_length(o, e);
+    if (!o.direction.given) settled.settings.direction = e.direction;
+    if (!o.k.given) settled.settings.k = e.k;
+    if (!o.quiet) {
+      if (settled.settings.length <= 1.0)
+        std::printf("%s: no motion found (confidence %.2f); the photo is kept as it is\n",
+                    input.c_str(), e.confidence);
+      else
+        std::printf("%s: %s length %.2f px, direction %.1f degrees, K %.4f (confidence %.2f)\n",
+                    input.c_str(), "repairing with", settled.settings.length,
+                    settled.settings.direction, settled.settings.k, e.confidence);
+    }
+  }
+
+  // A photo in which --auto finds no motion is written as it is: a repair
+  // of no motion would only take K's toll on its contrast.
+  const bool keep = o.automatic && !o.length.given && settled.settings.length <= 1.0;
   g_progress_label = input;
-  ostrivo::progress_set_reporter(show_progress ? draw_progress : nullptr);
-  const bool ok = process(o, in, &out);
+  ostrivo::progress_set_reporter(show_progress && !keep ? draw_progress : nullptr);
+  bool ok = true;
+  if (keep)
+    out = in;
+  else
+    ok = process(settled, in, &out);
   ostrivo::progress_set_reporter(nullptr);
   if (show_progress) std::fprintf(stderr, "\n");
   if (!ok) return complain("too large to process in this machine's memory");
@@ -231,19 +342,38 @@ bool check_int(const char *name, int value, int lower, int upper) {
   return false;
 }
 
+// Parses a number given to one of the settings --auto can estimate.
+gboolean parse_given(const gchar *name, const gchar *text, gpointer data, GError **error) {
+  auto *o = static_cast<Options *>(data);
+  const std::string option = name;
+  Given *target = option == "-l" || option == "--length"      ? &o->length
+                  : option == "-d" || option == "--direction" ? &o->direction
+                                                              : &o->k;
+  char *end = nullptr;
+  const double value = g_ascii_strtod(text, &end);
+  if (end == text || *end != '\0') {
+    g_set_error(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE, "Cannot parse double value "
+                "\u201c%s\u201d for %s", text, name);
+    return FALSE;
+  }
+  *target = {value, true};
+  return TRUE;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   Options o;
+  const auto given = reinterpret_cast<gpointer>(parse_given);
   const GOptionEntry entries[] = {
-      {"length", 'l', 0, G_OPTION_ARG_DOUBLE, &o.length,
+      {"length", 'l', 0, G_OPTION_ARG_CALLBACK, given,
        "Length of the motion in pixels, 1 to 100 (default 1); fractions count with the smooth "
        "model",
        "PIXELS"},
-      {"direction", 'd', 0, G_OPTION_ARG_DOUBLE, &o.direction,
+      {"direction", 'd', 0, G_OPTION_ARG_CALLBACK, given,
        "Direction of the motion in degrees, 0 to 359, clockwise from the right (default 0)",
        "DEGREES"},
-      {"k", 'k', 0, G_OPTION_ARG_DOUBLE, &o.k,
+      {"k", 'k', 0, G_OPTION_ARG_CALLBACK, given,
        "Wiener constant K, noise-to-signal ratio, 0.001 to 1 (default 0.001)", "K"},
       {"model", 'm', 0, G_OPTION_ARG_STRING, &o.model,
        "Motion model: smooth (a sub-pixel line, mirrored edges; the default) or classic (the GIMP "
@@ -264,6 +394,14 @@ int main(int argc, char **argv) {
       {"quiet", 'q', 0, G_OPTION_ARG_NONE, &o.quiet, "No progress bar and no report", nullptr},
       {"simulate", 0, 0, G_OPTION_ARG_NONE, &o.simulate,
        "Apply the motion blur of these settings instead of repairing it", nullptr},
+      {"estimate", 0, 0, G_OPTION_ARG_NONE, &o.estimate,
+       "Print the motion, direction and K found in each input; write no image", nullptr},
+      {"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
+       "With --estimate: one JSON object a line (file, length, direction, k, confidence)",
+       nullptr},
+      {"auto", 'a', 0, G_OPTION_ARG_NONE, &o.automatic,
+       "Estimate the length, direction and K that are not given, then repair with them",
+       nullptr},
       {"threads", 0, 0, G_OPTION_ARG_INT, &o.threads,
        "Threads to use (default: OSTRIVO_THREADS, else every core this process may use)", "N"},
       {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Show the version and exit", nullptr},
@@ -272,12 +410,14 @@ int main(int argc, char **argv) {
   };
 
   GOptionContext *context = g_option_context_new("- repair motion-blurred photos");
+  GOptionGroup *group = g_option_group_new(nullptr, nullptr, nullptr, &o, nullptr);
+  g_option_group_add_entries(group, entries);
+  g_option_context_set_main_group(context, group);
   g_option_context_set_summary(
       context,
       "Repairs each INPUT by Wiener deconvolution of a straight motion and writes\n"
       "NAME-repaired.EXT beside it (or --output, or into --output-dir). EXIF, XMP,\n"
       "IPTC and the colour profile are kept; 16-bit PNG and TIFF stay 16-bit.");
-  g_option_context_add_main_entries(context, entries, nullptr);
   GError *err = nullptr;
   const bool parsed = g_option_context_parse(context, &argc, &argv, &err);
   g_option_context_free(context);
@@ -292,9 +432,9 @@ int main(int argc, char **argv) {
   }
 
   const int count = o.inputs != nullptr ? static_cast<int>(g_strv_length(o.inputs)) : 0;
-  bool usable = check_range("length", o.length, ostrivo::kLengthRange) &&
-                check_range("direction", o.direction, ostrivo::kDirectionRange) &&
-                check_range("k", o.k, ostrivo::kKRange) &&
+  bool usable = check_range("length", o.length.value, ostrivo::kLengthRange) &&
+                check_range("direction", o.direction.value, ostrivo::kDirectionRange) &&
+                check_range("k", o.k.value, ostrivo::kKRange) &&
                 check_range("frame-width", o.frame_width, ostrivo::kFrameWidthRange) &&
                 check_int("quality", o.quality, 1, 100) &&
                 check_int("threads", o.threads, 0, ostrivo::kMaxThreads);
@@ -302,6 +442,14 @@ int main(int argc, char **argv) {
   if (usable && model != "smooth" && model != "classic") {
     std::fprintf(stderr, "ostrivo-cli: --model must be smooth or classic (got %s)\n",
                  model.c_str());
+    usable = false;
+  }
+  if (usable && o.estimate + o.automatic + o.simulate > 1) {
+    std::fprintf(stderr, "ostrivo-cli: choose one of --estimate, --auto and --simulate\n");
+    usable = false;
+  }
+  if (usable && o.json && !o.estimate) {
+    std::fprintf(stderr, "ostrivo-cli: --json goes with --estimate\n");
     usable = false;
   }
   if (usable && count == 0) {
@@ -327,16 +475,20 @@ int main(int argc, char **argv) {
   }
 
   ostrivo::set_engine_threads(o.threads);
-  o.settings.length = o.length;
-  o.settings.direction = o.direction;
-  o.settings.k = o.k;
+  o.settings.length = o.length.value;
+  o.settings.direction = o.direction.value;
+  o.settings.k = o.k.value;
   o.settings.frame_width = o.frame_width;
   o.settings.repair_brightness = o.repair_brightness != FALSE;
   o.settings.model = model == "classic" ? MotionModel::classic : MotionModel::smooth;
 
-  const bool show_progress = !o.quiet && !o.simulate && isatty(STDERR_FILENO);
+  const bool show_progress = !o.quiet && !o.simulate && !o.estimate && isatty(STDERR_FILENO);
   int failures = 0;
-  for (int i = 0; i < count; ++i) failures += repair_file(o, o.inputs[i], show_progress) ? 0 : 1;
+  for (int i = 0; i < count; ++i) {
+    const bool done = o.estimate ? estimate_file(o, o.inputs[i])
+                                 : repair_file(o, o.inputs[i], show_progress);
+    failures += done ? 0 : 1;
+  }
 
   g_strfreev(o.inputs);
   g_free(o.output);

@@ -167,7 +167,7 @@ Geometry region_geometry(int rows, int cols) { return {rows, cols, 0, 0, {}, {}}
 // The mirrored samples next to each edge reach beyond the line by this
 // many, and the fade between the two mirror images is at least this long.
 constexpr int kMirrorMargin = 4;
-constexpr int kMinFade = 16;
+constexpr int kMinFade = 32;
 
 Geometry mirrored_geometry(int rows, int cols, const PsfReach &reach) {
   Geometry g;

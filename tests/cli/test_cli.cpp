@@ -7,7 +7,9 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -265,8 +267,8 @@ TEST_F(Cli, HelpListsEveryOptionAndVersionPrints) {
   EXPECT_EQ(r.status, 0);
   for (const char *option :
        {"--length", "--direction", "--k", "--model", "--frame-width", "--repair-brightness",
-        "--output", "--output-dir", "--quality", "--force", "--quiet", "--simulate", "--threads",
-        "--version", "INPUT"})
+        "--output", "--output-dir", "--quality", "--force", "--quiet", "--simulate", "--estimate",
+        "--json", "--auto", "--threads", "--version", "INPUT"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   const CliRun v = run_cli({"--version"});
   EXPECT_EQ(v.status, 0);
@@ -434,4 +436,81 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
   const double psnr16 = psnr(repaired16, sharp);
   const double psnr8 = psnr(load(path("repaired-blurred8.png")), sharp8);
   EXPECT_GT(psnr16, psnr8 + 0.5);
+}
+
+namespace {
+
+// Random detail (every frequency present), 8-bit RGB.
+cli::Image detail(int rows, int cols, unsigned seed) {
+  cli::Image im(rows, cols, 3);
+  unsigned x = seed;
+  for (std::size_t k = 0; k < im.samples(); ++k) {
+    x = x * 1103515245u + 12345u;
+    im.data()[k] = static_cast<guchar>(20 + (x >> 16) % 216);
+  }
+  return im;
+}
+
+}  // namespace
+
+TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {
+  const std::string sharp = write("sharp.png", detail(300, 320, 18));
+  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "15", "-d", "60", sharp, "-o", path("moved.png")})
+                .status,
+            0);
+  write("small.png", detail(40, 40, 19));
+  cli::Image flat(100, 100, 3);
+  std::memset(flat.data(), 128, flat.bytes());
+  write("flat.png", flat);
+
+  const CliRun r = run_cli(
+      {"--estimate", "--json", path("moved.png"), path("small.png"), path("flat.png"), sharp});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(path("small.png") + ": too small"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(path("flat.png") + ": too flat"), std::string::npos) << r.err;
+  std::istringstream lines(r.out);
+  std::string moved, still, extra;
+  ASSERT_TRUE(std::getline(lines, moved));
+  ASSERT_TRUE(std::getline(lines, still));
+  EXPECT_FALSE(std::getline(lines, extra)) << extra;
+
+  char file[512] = {0};
+  double length = 0, direction = 0, k = 0, confidence = 0;
+  ASSERT_EQ(std::sscanf(moved.c_str(),
+                        "{\"file\": \"%511[^\"]\", \"length\": %lf, \"direction\": %lf, \"k\": %lf, "
+                        "\"confidence\": %lf}",
+                        file, &length, &direction, &k, &confidence),
+            5)
+      << moved;
+  EXPECT_EQ(std::string(file), path("moved.png"));
+  EXPECT_NEAR(length, 15, 2);
+  EXPECT_NEAR(direction, 60, 3);
+  EXPECT_GE(k, 0.001);
+  EXPECT_LE(confidence, 1.0);
+  EXPECT_NE(still.find("\"length\": 1.00,"), std::string::npos) << still;  // no motion
+  EXPECT_EQ(hidden_files(), 0);
+}
+
+TEST_F(Cli, AutoRepairsWithWhatItFindsAndSaysSo) {
+  const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
+  const std::string in = OSTRIVO_SOURCE_DIR "/data/coffee.png";
+  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "15", "-d", "60", in, "-o", path("moved.png")})
+                .status,
+            0);
+  const CliRun r = run_cli({"--auto", path("moved.png"), "-o", path("auto.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("repairing with length 1"), std::string::npos) << r.out;
+  EXPECT_GT(psnr(load(path("auto.png")), sharp), psnr(load(path("moved.png")), sharp) + 3.0);
+
+  // Settings given on the command line are kept.
+  const CliRun given = run_cli({"--auto", "-d", "150", path("moved.png"), "-o", path("d150.png")});
+  ASSERT_EQ(given.status, 0) << given.err;
+  EXPECT_NE(given.out.find("direction 150.0 degrees"), std::string::npos) << given.out;
+
+  // A photo without motion is kept as it was.
+  const CliRun still = run_cli({"--auto", in, "-o", path("still.png")});
+  ASSERT_EQ(still.status, 0) << still.err;
+  EXPECT_NE(still.out.find("no motion found"), std::string::npos) << still.out;
+  EXPECT_EQ(differences(load(path("still.png")), sharp), "");
+  EXPECT_EQ(run_cli({"-q", "--auto", "--force", in, "-o", path("still.png")}).out, "");
 }

@@ -21,6 +21,10 @@ constexpr double kFlatSpread = 0.5;
 // Rings of the spectrum left out: the window's own spread around the
 // origin, and the corners beyond the inscribed circle.
 constexpr int kInnerRing = 3;
+// Rings whose mean log power stays within kSignalMargin of the floor hold
+// no detail; at least kMinSignalRing rings are kept.
+constexpr double kSignalMargin = 1.0;
+constexpr int kMinSignalRing = 16;
 // The evidence of a motion: how well the photo's profile follows the
 // model's (the correlation, up to 1) plus twice how sharply that picks one
 // length (its lead over lengths 20 % away that are not multiples or
@@ -34,6 +38,7 @@ constexpr double kEvidenceScale = 0.15;
 constexpr double kNoiseFloor = 0.01;
 // Length search, pixels.
 constexpr double kShortestMotion = 2.0;
+constexpr double kZerosSeen = 1.5;
 constexpr double kLengthStep = 0.05;
 
 // Luminance of one pixel on the 0..255 scale.
@@ -132,7 +137,17 @@ struct Cells {
   std::vector<double> fx, fy, value;
 };
 
-Cells whitened_cells(const TileStatistics &t) {
+// Whether a frequency lies on the grid of 8 x 8 blocks that JPEG leaves in
+// a photo: whole rows and columns of the spectrum every n / 8 bins, which
+// would otherwise pull the direction to 0 or 90 degrees.
+bool on_block_grid(int f, int n) {
+  const int step = n / 8;
+  if (step < 8) return false;
+  const int from_line = ((std::abs(f) + step / 2) % step) - step / 2;
+  return std::abs(f) >= step / 2 && std::abs(from_line) <= 1;
+}
+
+Cells whitened_cells(const TileStatistics &t, int *signal_ring) {
   const int n = t.n;
   const int half = n / 2 + 1;
   const int outer = n / 2 - 2;
@@ -154,6 +169,7 @@ Cells whitened_cells(const TileStatistics &t) {
     for (int fx = -outer; fx <= outer; ++fx) {
       const int ring = static_cast<int>(std::lround(std::sqrt(double(fx) * fx + double(fy) * fy)));
       if (ring < kInnerRing || ring > outer) continue;
+      if (on_block_grid(fx, n) || on_block_grid(fy, n)) continue;
       const double v = log_power(fy, fx);
       cells.fx.push_back(fx);
       cells.fy.push_back(fy);
@@ -162,11 +178,34 @@ Cells whitened_cells(const TileStatistics &t) {
       ring_sum[static_cast<std::size_t>(ring)] += v;
       ++ring_count[static_cast<std::size_t>(ring)];
     }
+  std::vector<double> ring_mean(ring_sum.size(), 0.0);
+  for (std::size_t r = 0; r < ring_sum.size(); ++r)
+    if (ring_count[r] > 0) ring_mean[r] = ring_sum[r] / ring_count[r];
+
+  // The photo's detail ends where its power meets the floor that noise and
+  // compression leave (the outer quarter of the rings): beyond, there is
+  // nothing of the motion to see.
+  std::vector<double> outer_rings(ring_mean.begin() + (3 * outer) / 4, ring_mean.begin() + outer + 1);
+  const double noise_floor = median_of(outer_rings);
+  int last_detail = 0;
+  for (int r = kInnerRing; r <= outer; ++r)
+    if (ring_count[static_cast<std::size_t>(r)] > 0 &&
+        ring_mean[static_cast<std::size_t>(r)] >= noise_floor + kSignalMargin)
+      last_detail = r;
+  // Only a photo whose detail stops well inside (an enlarged one, say) is
+  // cut there; one whose detail goes on, or stands above the floor nowhere
+  // (flat all the way out), keeps every ring.
+  *signal_ring = last_detail == 0 || last_detail > outer / 2 ? outer
+                                                              : std::max(last_detail, kMinSignalRing);
+
+  Cells kept;
   for (std::size_t k = 0; k < cells.value.size(); ++k) {
-    const auto ring = static_cast<std::size_t>(ring_of[k]);
-    cells.value[k] -= ring_sum[ring] / ring_count[ring];
+    if (ring_of[k] > *signal_ring) continue;
+    kept.fx.push_back(cells.fx[k]);
+    kept.fy.push_back(cells.fy[k]);
+    kept.value.push_back(cells.value[k] - ring_mean[static_cast<std::size_t>(ring_of[k])]);
   }
-  return cells;
+  return kept;
 }
 
 // The profile of the cells projected onto direction `degrees`: the mean
@@ -270,10 +309,10 @@ class QuadraticTrend {
 // The motion's own profile along its direction is log sinc^2(pi L t / n),
 // its zeros filled by the noise: the length whose profile the measured one
 // follows best (both without their smooth trend) wins.
-Length find_length(const Cells &cells, int n, double degrees) {
+Length find_length(const Cells &cells, int n, int last_ring, double degrees) {
   const Profile p = project(cells, n, degrees);
   std::vector<double> t, g;
-  for (int k = kInnerRing; k <= n / 2 - 2; ++k) {
+  for (int k = kInnerRing; k <= last_ring; ++k) {
     t.push_back(k);
     g.push_back(0.5 * (p.mean(k) + p.mean(-k)));  // the two halves folded
   }
@@ -283,10 +322,13 @@ Length find_length(const Cells &cells, int n, double degrees) {
   for (double v : g) g_norm += v * v;
   g_norm = std::sqrt(g_norm) + 1e-300;
 
+  // A length is only told by its zeros: the profile must show at least
+  // kZerosSeen of them, n / L bins apart, within the photo's detail.
   const double longest = std::min(static_cast<double>(n) / 3.0, kLengthRange.upper);
+  const double shortest = std::max(kShortestMotion, kZerosSeen * n / last_ring);
   std::vector<double> lengths, fits;
   std::vector<double> model(t.size());
-  for (double length = kShortestMotion; length <= longest; length += kLengthStep) {
+  for (double length = shortest; length <= longest; length += kLengthStep) {
     for (std::size_t i = 0; i < t.size(); ++i) {
       const double x = kPi * length * t[i] / n;
       const double sinc = std::sin(x) / x;
@@ -301,6 +343,7 @@ Length find_length(const Cells &cells, int n, double degrees) {
     lengths.push_back(length);
     fits.push_back(dot / (g_norm * (std::sqrt(norm) + 1e-300)));
   }
+  if (fits.empty()) return {1.0, 0.0, 0.0};  // too little detail to tell any length
   const auto best = static_cast<std::size_t>(std::max_element(fits.begin(), fits.end()) - fits.begin());
   // Rivals: lengths more than 20 % away from the best and from its
   // multiples and fractions, whose zeros the best's share.
@@ -343,9 +386,10 @@ MotionEstimate estimate(const PixelRegion &region, double scale) {
     result.status = EstimateStatus::too_flat;
     return result;
   }
-  const Cells cells = whitened_cells(tiles);
+  int signal_ring = 0;
+  const Cells cells = whitened_cells(tiles, &signal_ring);
   const double direction = find_direction(cells, tiles.n);
-  const Length length = find_length(cells, tiles.n, direction);
+  const Length length = find_length(cells, tiles.n, signal_ring, direction);
 
   const double evidence = length.fit + 2.0 * length.sharpness;
   const double belief = 1.0 / (1.0 + std::exp(-(evidence - kMotionEvidence) / kEvidenceScale));

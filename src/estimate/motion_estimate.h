@@ -29,7 +29,11 @@
 //      more than 25 tiles, and the motion is taken as the same everywhere.
 //   3. The log of the averaged power spectrum, whitened by subtracting its
 //      mean over each ring of equal frequency, which removes the fall-off
-//      that every photo has and leaves what depends on direction.
+//      that every photo has and leaves what depends on direction. Left out:
+//      the rows and columns of the 8 x 8 block grid a JPEG leaves (they
+//      would pull the direction to 0 or 90 degrees), and, in a photo whose
+//      detail stops well inside the spectrum (an enlarged one), the rings
+//      beyond that, where only noise and compression remain.
 //   4. Direction: a Radon-style projection of the whitened spectrum onto each
 //      direction (1 degree apart, then 0.1 degree around the best): projected
 //      onto the motion's own direction the dark lines all fall on the same
@@ -38,7 +42,8 @@
 //   5. Length: the profile along that direction holds log sinc^2(pi L t / N)
 //      (its zeros filled by the noise) over the photo's own trend. Both
 //      without their quadratic trend, the measured profile is correlated
-//      with the model's for every L from 2 to 100 pixels in steps of 0.05;
+//      with the model's for every L from 2 to 100 pixels in steps of 0.05
+//      (from the length whose zeros the detail shows one and a half of);
 //      the best wins. This is the spacing of the spectrum's zero lines, with
 //      their shape, rather than the cepstrum's peak, which the photo's trend
 //      drowns for most lengths.

@@ -36,10 +36,19 @@ double round_blurred(double x) {
 // Rows of the composed plane handed to one task.
 constexpr int kFrameRowsPerTask = 32;
 
+// Index i of a run of n samples continued by mirror images of itself.
+int mirror_index(int i, int n) {
+  const int period = 2 * n;
+  i %= period;
+  if (i < 0) i += period;
+  return i < n ? i : period - 1 - i;
+}
+
 // One row of the composed plane. `acc` holds cols accumulators.
 template <typename T, typename Acc, typename Finish>
 void compose_row(const T *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                 const FrameInterior &interior, int i, T *out, Acc *acc, const Finish &finish) {
+                 const FrameInterior &interior, FrameEdges edges, int i, T *out, Acc *acc,
+                 const Finish &finish) {
   T *out_row = out + static_cast<std::size_t>(i) * cols;
   const T *in_row = channel + static_cast<std::size_t>(i) * cols;
   int runs[2][2] = {{0, cols}, {cols, cols}};
@@ -53,13 +62,18 @@ void compose_row(const T *channel, int rows, int cols, const std::vector<PsfTap>
     if (j0 >= j1) continue;
     std::fill(acc + j0, acc + j1, Acc{0});
     for (const PsfTap &tap : taps) {
-      // out(i, j) gathers channel((i - p) mod rows, (j - q) mod cols).
-      int r = i - tap.row;
-      if (r < 0) r += rows;
+      // out(i, j) gathers channel(i - p, j - q) of the continued plane.
+      if (edges == FrameEdges::mirror) {
+        const T *src = channel + static_cast<std::size_t>(mirror_index(i - tap.row, rows)) * cols;
+        for (int j = j0; j < j1; ++j) acc[j] += src[mirror_index(j - tap.col, cols)];
+        continue;
+      }
+      const int r = ((i - tap.row) % rows + rows) % rows;
+      const int q = ((tap.col % cols) + cols) % cols;
       const T *src = channel + static_cast<std::size_t>(r) * cols;
-      const int split = std::clamp(tap.col, j0, j1);  // j < q wraps to the row's end
-      for (int j = j0; j < split; ++j) acc[j] += src[j - tap.col + cols];
-      for (int j = split; j < j1; ++j) acc[j] += src[j - tap.col];
+      const int split = std::clamp(q, j0, j1);  // j < q wraps to the row's end
+      for (int j = j0; j < split; ++j) acc[j] += src[j - q + cols];
+      for (int j = split; j < j1; ++j) acc[j] += src[j - q];
     }
     for (int j = j0; j < j1; ++j) out_row[j] = finish(acc[j]);
   }
@@ -67,7 +81,8 @@ void compose_row(const T *channel, int rows, int cols, const std::vector<PsfTap>
 
 template <typename T, typename Acc, typename Finish>
 bool compose_rows(const T *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                  const FrameInterior &interior, T *out, WorkerPool &pool, const Finish &finish) {
+                  const FrameInterior &interior, FrameEdges edges, T *out, WorkerPool &pool,
+                  const Finish &finish) {
   if (rows <= 0 || cols <= 0) return true;
   Buffer<Acc> accumulators(static_cast<std::size_t>(cols) * static_cast<std::size_t>(pool.size()));
   if (!accumulators) return false;
@@ -77,7 +92,7 @@ bool compose_rows(const T *channel, int rows, int cols, const std::vector<PsfTap
     const int first = static_cast<int>(task) * kFrameRowsPerTask;
     const int last = std::min(rows, first + kFrameRowsPerTask);
     for (int i = first; i < last; ++i)
-      compose_row(channel, rows, cols, taps, interior, i, out, acc, finish);
+      compose_row(channel, rows, cols, taps, interior, edges, i, out, acc, finish);
   });
   return true;
 }
@@ -127,11 +142,12 @@ FrameInterior frame_interior(int rows, int cols, double f) {
 }
 
 bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                   const FrameInterior &interior, guchar *out, WorkerPool &pool) {
+                   const FrameInterior &interior, guchar *out, WorkerPool &pool,
+                   FrameEdges edges) {
   // Whole sums of at most 2^20 bytes fit 32 bits; S / m rounded with exact
   // halves going down is q, plus 1 when the remainder is above half of m.
   const auto m = static_cast<std::uint32_t>(taps.size());
-  return compose_rows<guchar, std::uint32_t>(channel, rows, cols, taps, interior, out, pool,
+  return compose_rows<guchar, std::uint32_t>(channel, rows, cols, taps, interior, edges, out, pool,
                                       [m](std::uint32_t sum) {
                                         if (m == 0) return guchar{0};
                                         const std::uint32_t q = sum / m, r = sum % m;
@@ -140,9 +156,10 @@ bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<
 }
 
 bool compose_frame(const float *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                   const FrameInterior &interior, float *out, WorkerPool &pool) {
+                   const FrameInterior &interior, float *out, WorkerPool &pool, FrameEdges edges) {
   const double m = static_cast<double>(taps.size());
-  return compose_rows<float, double>(channel, rows, cols, taps, interior, out, pool, [m](double sum) {
+  return compose_rows<float, double>(channel, rows, cols, taps, interior, edges, out, pool,
+                                     [m](double sum) {
     return m == 0 ? 0.0f : static_cast<float>(sum / m);
   });
 }

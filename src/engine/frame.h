@@ -44,24 +44,33 @@ void sumBlurFrameWithOryginalImage(const double *unblurred, const double *blurre
 
 // The interior of a frame f pixels wide: rows [top, bottom) and columns
 // [left, right), by the comparisons above; empty when top >= bottom or
-// left >= right.
+// left >= right. A window of a region sees the region's interior moved by
+// the window's place.
 struct FrameInterior {
   int top, bottom, left, right;
   bool contains_row(int i) const { return i >= top && i < bottom && left < right; }
 };
 FrameInterior frame_interior(int rows, int cols, double f);
 
+// How the plane continues beyond its edges for the blurred copy: round to
+// the other side, as the periodic transforms see a whole region; or in
+// mirror images of itself, for a window cut out of a larger region.
+enum class FrameEdges { wrap, mirror };
+
 // The composed plane of one channel, computed directly: interior cells are
-// `channel`'s, border cells its circular convolution with the motion line
-// `taps` (m cells of weight 1 / m). For bytes the convolution is the exact
-// whole sum of m values divided by m and rounded with exact halves going
-// down; for floats it is that sum divided by m. Only the border's cells are
+// `channel`'s, border cells its convolution with the motion line `taps` (m
+// cells of weight 1 / m, at offsets (row, col) from the origin) over the
+// plane continued by `edges`. For bytes the convolution is the exact whole
+// sum of m values divided by m and rounded with exact halves going down;
+// for floats it is that sum divided by m. Only the border's cells are
 // summed, over the pool's threads. `out` must differ from `channel`. False
 // when the accumulators cannot be allocated.
 bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                   const FrameInterior &interior, guchar *out, WorkerPool &pool);
+                   const FrameInterior &interior, guchar *out, WorkerPool &pool,
+                   FrameEdges edges = FrameEdges::wrap);
 bool compose_frame(const float *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                   const FrameInterior &interior, float *out, WorkerPool &pool);
+                   const FrameInterior &interior, float *out, WorkerPool &pool,
+                   FrameEdges edges = FrameEdges::wrap);
 
 }  // namespace ostrivo
 

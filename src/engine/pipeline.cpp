@@ -167,6 +167,9 @@ Geometry region_geometry(int rows, int cols) { return {rows, cols, 0, 0, {}, {}}
 // The mirrored samples next to each edge reach beyond the line by this
 // many, and the fade between the two mirror images is at least this long.
 constexpr int kMirrorMargin = 4;
+// The margin around what a preview shows, in motion lengths and pixels.
+constexpr double kPreviewMarginLengths = 4.0;
+constexpr int kPreviewMarginPixels = 32;
 constexpr int kMinFade = 32;
 
 Geometry mirrored_geometry(int rows, int cols, const PsfReach &reach) {
@@ -184,12 +187,29 @@ Geometry mirrored_geometry(int rows, int cols, const PsfReach &reach) {
   return g;
 }
 
+// The classic model's border frame as one repair sees it: whether there is
+// one, which cells of the plane are interior, and how the blurred copy
+// continues beyond the plane's edges.
+struct FrameSpec {
+  bool framed = false;
+  FrameInterior interior{};
+  FrameEdges edges = FrameEdges::wrap;
+};
+
+// The frame of a whole region.
+FrameSpec region_frame(int rows, int cols, const RepairSettings &settings) {
+  const double frame_px = (settings.frame_width / 100.0) * cols;
+  // NaN takes the frame path too.
+  return {settings.model == MotionModel::classic && frame_px != 0.0,
+          frame_interior(rows, cols, frame_px), FrameEdges::wrap};
+}
+
 // One region's work: its pixels, its threads and its transforms.
 template <typename T>
 class Region {
  public:
   Region(const PixelRegion &px, const RepairSettings &settings, std::vector<PsfTap> taps,
-         Geometry geometry, WorkerPool &pool)
+         Geometry geometry, FrameSpec frame, WorkerPool &pool)
       : src_(static_cast<const T *>(px.src)),
         dst_(static_cast<T *>(px.dst)),
         rows_(px.rows),
@@ -199,6 +219,7 @@ class Region {
         cells_(plane_cells(px.rows, px.cols)),
         taps_(std::move(taps)),
         geometry_(std::move(geometry)),
+        frame_(frame),
         transform_(geometry_.rows, geometry_.cols, pool) {}
 
   bool ok() const { return transform_.ok(); }
@@ -227,13 +248,10 @@ class Region {
     Buffer<guchar> source_hsv(hsv_bytes), restored_hsv(hsv_bytes), repaired_hsv(hsv_bytes);
     if (hsv && (!source_hsv || !restored_hsv || !repaired_hsv)) return false;
 
-    // The classic model's frame, f pixels wide (f from the region's width).
-    const double frame_px = (settings_.frame_width / 100.0) * cols_;
-    const bool framed = settings_.model == MotionModel::classic && frame_px != 0.0;  // NaN: framed
+    const bool framed = frame_.framed;
     Buffer<T> channel(framed ? cells_ : 0);
     Buffer<T> composed(framed ? cells_ : 0);
     if (framed && (!channel || !composed)) return false;
-    const FrameInterior interior = frame_interior(rows_, cols_, frame_px);
 
     for (int ch = 0; ch < channels_; ++ch) {
       const bool last = ch == channels_ - 1;
@@ -244,8 +262,8 @@ class Region {
         if (!last) tick();
       } else {
         extract(ch, channel.get());
-        if (!compose_frame(channel.get(), rows_, cols_, taps_, interior, composed.get(),
-                           transform_.pool()))
+        if (!compose_frame(channel.get(), rows_, cols_, taps_, frame_.interior, composed.get(),
+                           transform_.pool(), frame_.edges))
           return false;
         tick();
         if (!last) tick();
@@ -338,45 +356,49 @@ class Region {
         use);
   }
 
-  // Rows of the transformed plane for channel `ch`, from the interleaved
-  // source: the region's own rows, or their mirror images beyond its edges.
+  // Rows of the transformed plane from samples laid out as the region's
+  // pixels, `stride` apart from `first` on (a channel of the interleaved
+  // source, or a plane of one channel): the region's own rows, or their
+  // mirror images beyond its edges.
+  template <typename Stride>
+  void fill_rows(const T *first, Stride stride, int r0, int n, double *rows) const {
+    if (!geometry_.extended()) {
+      const T *src = first + static_cast<std::size_t>(r0) * cols_ * stride;
+      const std::size_t count = static_cast<std::size_t>(n) * cols_;
+      for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k * stride]);
+      return;
+    }
+    // A plane row: its region rows (one, or two fading into each other),
+    // each extended along the row the same way.
+    const auto extended_row = [&](int region_row, double weight, double *out, bool add) {
+      const T *src = first + static_cast<std::size_t>(region_row) * cols_ * stride;
+      for (std::size_t c = 0; c < plane_cols(); ++c) {
+        const AxisSource &col = geometry_.col_of[c];
+        double v = static_cast<double>(src[static_cast<std::size_t>(col.a) * stride]);
+        if (col.alpha != 0.0)
+          v += col.alpha * (static_cast<double>(src[static_cast<std::size_t>(col.b) * stride]) - v);
+        out[c] = add ? out[c] + weight * v : weight * v;
+      }
+    };
+    for (int r = 0; r < n; ++r) {
+      const AxisSource &row = geometry_.row_of[static_cast<std::size_t>(r0 + r)];
+      double *out = rows + static_cast<std::size_t>(r) * plane_cols();
+      extended_row(row.a, 1.0 - row.alpha, out, false);
+      if (row.alpha != 0.0) extended_row(row.b, row.alpha, out, true);
+    }
+  }
+
+  // Rows of channel `ch` of the interleaved source.
   auto source_rows(int ch) const {
     return [this, ch](int r0, int n, double *rows) {
-      with_stride(channels_, [&](auto stride) {
-        if (!geometry_.extended()) {
-          const T *src = src_ + static_cast<std::size_t>(r0) * cols_ * stride + ch;
-          const std::size_t count = static_cast<std::size_t>(n) * cols_;
-          for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k * stride]);
-          return;
-        }
-        // A plane row: its region rows (one, or two fading into each
-        // other), each extended along the row the same way.
-        const auto extended_row = [&](int region_row, double weight, double *out, bool add) {
-          const T *src = src_ + static_cast<std::size_t>(region_row) * cols_ * stride + ch;
-          for (std::size_t c = 0; c < plane_cols(); ++c) {
-            const AxisSource &col = geometry_.col_of[c];
-            double v = static_cast<double>(src[static_cast<std::size_t>(col.a) * stride]);
-            if (col.alpha != 0.0)
-              v += col.alpha * (static_cast<double>(src[static_cast<std::size_t>(col.b) * stride]) - v);
-            out[c] = add ? out[c] + weight * v : weight * v;
-          }
-        };
-        for (int r = 0; r < n; ++r) {
-          const AxisSource &row = geometry_.row_of[static_cast<std::size_t>(r0 + r)];
-          double *out = rows + static_cast<std::size_t>(r) * plane_cols();
-          extended_row(row.a, 1.0 - row.alpha, out, false);
-          if (row.alpha != 0.0) extended_row(row.b, row.alpha, out, true);
-        }
-      });
+      with_stride(channels_, [&](auto stride) { fill_rows(src_ + ch, stride, r0, n, rows); });
     };
   }
 
   // Rows of a plane of samples the size of the region.
   auto plane_rows(const T *plane) const {
     return [this, plane](int r0, int n, double *rows) {
-      const T *src = plane + static_cast<std::size_t>(r0) * cols_;
-      const std::size_t count = static_cast<std::size_t>(n) * cols_;
-      for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k]);
+      fill_rows(plane, std::integral_constant<std::size_t, 1>{}, r0, n, rows);
     };
   }
 
@@ -439,6 +461,7 @@ class Region {
   std::size_t cells_;
   std::vector<PsfTap> taps_;
   Geometry geometry_;
+  FrameSpec frame_;
   RegionTransform transform_;
 };
 
@@ -460,9 +483,40 @@ bool run_region(const PixelRegion &px, const RepairSettings &settings, bool blur
                      : motion_line_taps(px.rows, px.cols, settings.length, settings.direction);
   Geometry geometry = smooth ? mirrored_geometry(px.rows, px.cols, psf_reach(taps))
                              : region_geometry(px.rows, px.cols);
-  Region<T> region(px, settings, std::move(taps), std::move(geometry), pool);
+  Region<T> region(px, settings, std::move(taps), std::move(geometry),
+                   region_frame(px.rows, px.cols, settings), pool);
   if (!region.ok()) return false;
   return blur ? region.blur() : region.repair(ticks);
+}
+
+// The window's repair (see repair_window).
+template <typename T>
+bool run_window(const PixelRegion &px, const RegionWindow &window, int region_rows,
+                int region_cols, const RepairSettings &settings) {
+  WorkerPool pool(engine_threads());
+  std::vector<PsfTap> taps;
+  FrameSpec frame;
+  if (settings.model == MotionModel::smooth) {
+    taps = smooth_motion_taps(settings.length, settings.direction);
+  } else {
+    // The region's line, its cells as offsets from the origin: those on the
+    // far side of the periodic plane lie before it.
+    taps = motion_line_taps(region_rows, region_cols, settings.length, settings.direction);
+    for (PsfTap &tap : taps) {
+      if (tap.row > region_rows / 2) tap.row -= region_rows;
+      if (tap.col > region_cols / 2) tap.col -= region_cols;
+    }
+    frame = region_frame(region_rows, region_cols, settings);
+    const auto clip = [](int v, int n) { return std::clamp(v, 0, n); };
+    frame.interior = {clip(frame.interior.top - window.top, px.rows),
+                      clip(frame.interior.bottom - window.top, px.rows),
+                      clip(frame.interior.left - window.left, px.cols),
+                      clip(frame.interior.right - window.left, px.cols)};
+    frame.edges = FrameEdges::mirror;
+  }
+  Geometry geometry = mirrored_geometry(px.rows, px.cols, psf_reach(taps));
+  Region<T> region(px, settings, std::move(taps), std::move(geometry), frame, pool);
+  return region.ok() && region.repair(false);
 }
 
 // What every region operation shares: a region below 2 rows or columns is
@@ -531,6 +585,30 @@ bool memory_allows(double bytes) {
     }
   }
   return limit <= 0.0 || bytes < limit;  // unknown: let allocation decide
+}
+
+int preview_margin(const RepairSettings &settings) {
+  const double length = std::isfinite(settings.length) ? std::clamp(settings.length, 1.0, 100.0) : 1.0;
+  return static_cast<int>(std::ceil(kPreviewMarginLengths * length)) + kPreviewMarginPixels;
+}
+
+bool repair_window(const PixelRegion &px, const RegionWindow &window, int region_rows,
+                   int region_cols, const RepairSettings &settings) {
+  // A window that is the whole region is repaired as the region.
+  if (window.top == 0 && window.left == 0 && px.rows == region_rows && px.cols == region_cols)
+    return repair_region(px, settings, false);
+  std::size_t samples = 0;
+  if (px.rows < 2 || px.cols < 2 || px.channels < 1 || px.channels > 4 ||
+      !pixel_buffer_bytes(px.rows, px.cols, px.channels, &samples))
+    return repair_region(px, settings, false);  // passes through or refuses, with a copy
+  try {
+    if (px.format == SampleFormat::u8 ? run_window<guchar>(px, window, region_rows, region_cols, settings)
+                                      : run_window<float>(px, window, region_rows, region_cols, settings))
+      return true;
+  } catch (const std::exception &) {
+  }
+  std::memcpy(px.dst, px.src, samples * sample_bytes(px.format));
+  return false;
 }
 
 RepairSettings repair_settings(const BlurVals &vals) {

@@ -70,6 +70,27 @@ bool memory_allows(double bytes);
 // of src too.
 bool repair_region(const PixelRegion &region, const RepairSettings &settings, bool ticks);
 
+// Where a window lies in its region: its top row and left column.
+struct RegionWindow {
+  int top = 0;
+  int left = 0;
+};
+
+// A live preview shows part of a region as the repair of the whole region
+// will show it there, without repairing the whole: it repairs the part with
+// preview_margin() pixels of the region around it (or what of them the
+// region has), and shows only the part. repair_window repairs such a window
+// (`px`, at `window` within a region of region_rows x region_cols): beyond
+// its edges it continues in mirror images of itself (the smooth model's
+// edges, which are also the region's own where the window meets them), and
+// with the classic model the cells that lie in the region's border frame
+// take their blurred copy, from the region's frame width and the window's
+// own pixels. A window that is the whole region is repaired as the region.
+// No progress ticks; false as repair_region, with a copy of the source.
+int preview_margin(const RepairSettings &settings);
+bool repair_window(const PixelRegion &px, const RegionWindow &window, int region_rows,
+                   int region_cols, const RepairSettings &settings);
+
 // The opposite: blurs every channel with the settings' motion, to show what
 // a motion does or to make test images with a known motion. With the classic
 // model each result is the circular convolution with its line, exactly

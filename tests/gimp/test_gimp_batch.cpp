@@ -57,7 +57,8 @@ class GimpBatch : public ::testing::Test {
     ran = session->run_batch(script(), kGimpTimeoutSeconds);
   }
   static void TearDownTestSuite() {
-    if (!::testing::Test::HasFailure() && std::getenv("OSTRIVO_KEEP_GIMP_FILES") == nullptr)
+    const auto *suite = ::testing::UnitTest::GetInstance()->current_test_suite();
+    if (suite->failed_test_count() == 0 && std::getenv("OSTRIVO_KEEP_GIMP_FILES") == nullptr)
       std::system(("rm -rf '" + session->dir + "'").c_str());
     else
       std::printf("GIMP session files kept in %s\n", session->dir.c_str());

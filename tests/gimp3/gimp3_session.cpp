@@ -1,0 +1,102 @@
+#include "gimp3/gimp3_session.h"
+
+#include <glib.h>
+#include <glib/gstdio.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace ostrivo::testing {
+
+namespace {
+
+const std::string kChroot = OSTRIVO_SOURCE_DIR "/scripts/gimp3-chroot.sh";
+
+// Runs `commands` inside the chroot, its output appended to `log_file`.
+int inside(const std::string &commands, const std::string &log_file, int timeout_s) {
+  const std::string quoted = "'" + commands + "'";
+  const std::string command = "timeout " + std::to_string(timeout_s) + " bash " + kChroot +
+                              " run " + quoted + " >> '" + log_file + "' 2>&1";
+  return std::system(command.c_str());
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+}  // namespace
+
+bool Gimp3Session::create(int timeout_s) {
+  gchar *root_out = nullptr;
+  if (!g_spawn_command_line_sync(("bash " + kChroot + " path").c_str(), &root_out, nullptr,
+                                 nullptr, nullptr))
+    return false;
+  std::string root = root_out;
+  g_free(root_out);
+  while (!root.empty() && root.back() == '\n') root.pop_back();
+  if (g_mkdir_with_parents((root + "/work").c_str(), 0755) != 0) return false;
+  gchar *made = g_dir_make_tmp(nullptr, nullptr);  // a unique name, then moved under /work
+  if (made == nullptr) return false;
+  gchar *name = g_path_get_basename(made);
+  g_rmdir(made);
+  g_free(made);
+  dir = std::string("/work/session-") + name;
+  host_dir = root + dir;
+  g_free(name);
+  if (g_mkdir_with_parents(host_dir.c_str(), 0755) != 0) return false;
+
+  // One build folder per source tree, reused by later sessions.
+  gchar *hash = g_compute_checksum_for_string(G_CHECKSUM_MD5, OSTRIVO_SOURCE_DIR, -1);
+  const std::string build = std::string("/work/build-") + std::string(hash).substr(0, 8);
+  g_free(hash);
+  const std::string setup =
+      "set -e; cmake -S /src -B " + build +
+      " -DCMAKE_BUILD_TYPE=Release -DOSTRIVO_BUILD_TESTS=OFF -DOSTRIVO_BUILD_BENCH=OFF"
+      " -DOSTRIVO_BUILD_CLI=OFF >/dev/null; cmake --build " + build +
+      " --target ostrivo-gimp3 -j2 >/dev/null; mkdir -p " + dir + "/profile/plug-ins/ostrivo; "
+      "install -m755 " + build + "/gimp3/ostrivo " + dir + "/profile/plug-ins/ostrivo/ostrivo";
+  const int status = inside(setup, host_path("setup.log"), timeout_s);
+  log = read_file(host_path("setup.log"));
+  return status == 0;
+}
+
+bool Gimp3Session::run(const std::string &job, int timeout_s, bool display,
+                       const std::string &helper) {
+  std::ofstream(host_path("job.py")) << job;
+  const std::string gimp = "--batch-interpreter python-fu-eval -b 'exec(open(\"" + path("job.py") +
+                           "\").read())' --quit";
+  std::ofstream script(host_path("run.sh"));
+  script << "cd " << dir << "\nexport GIMP3_DIRECTORY=" << path("profile") << "\n";
+  if (display) {
+    std::ofstream(host_path("helper.sh")) << helper;
+    std::ofstream(host_path("display.sh"))
+        << "bash " << path("helper.sh") << " > " << path("helper.log") << " 2>&1 &\n"
+        << "gimp-3.0 --no-splash " << gimp << "\nwait\n";
+    script << "xvfb-run -a -s \"-screen 0 1280x1024x24\" bash " << path("display.sh") << "\n";
+  } else {
+    script << "gimp-console-3.0 -i -d -f " << gimp << "\n";
+  }
+  script.close();
+  std::remove(host_path("gimp.log").c_str());
+  const int status = inside("bash " + path("run.sh"), host_path("gimp.log"), timeout_s);
+  log = read_file(host_path("gimp.log"));
+  if (display) log += read_file(host_path("helper.log"));
+  return status == 0;
+}
+
+std::string Gimp3Session::result(const std::string &key) const {
+  const std::string marker = "RESULT " + key + " ";
+  const auto at = log.find(marker);
+  if (at == std::string::npos) return "<missing>";
+  const auto start = at + marker.size();
+  return log.substr(start, log.find('\n', start) - start);
+}
+
+void Gimp3Session::remove() const {
+  if (!host_dir.empty()) std::system(("rm -rf '" + host_dir + "'").c_str());
+}
+
+}  // namespace ostrivo::testing

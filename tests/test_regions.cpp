@@ -2,6 +2,7 @@
 // regions and floating-point samples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -125,4 +126,45 @@ TEST_F(Regions, FloatBrightnessRepairMapsTheValueRangeOntoTheSources) {
   const auto [out_lo, out_hi] = value_range(out);
   EXPECT_NEAR(out_lo, src_lo, 1e-6);
   EXPECT_NEAR(out_hi, src_hi, 1e-6);
+}
+
+TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
+  // A 300 x 360 region of photo-like detail; the preview shows 120 x 100 of
+  // it, away from the edges and at a corner.
+  constexpr double kInsideTolerance = 2.0;  // mean absolute difference, levels
+  const int rows = 300, cols = 360, channels = 3;
+  std::vector<guchar> src(static_cast<std::size_t>(rows * cols * channels));
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j)
+      for (int c = 0; c < channels; ++c)
+        src[static_cast<std::size_t>((i * cols + j) * channels + c)] = static_cast<guchar>(
+            128 + 60 * std::sin(i * 0.11 + c) * std::cos(j * 0.07) + 40 * std::sin((i + 2 * j) * 0.5));
+  for (MotionModel model : {MotionModel::classic, MotionModel::smooth}) {
+    RepairSettings s = motion(12, 30, 1.0);
+    s.k = 0.005;
+    s.model = model;
+    const auto whole = repair(src, rows, cols, channels, s);
+    const auto window_error = [&](int top, int left, int view_rows, int view_cols, bool context) {
+      const int margin = context ? preview_margin(s) : 0;
+      const int t = std::max(0, top - margin), l = std::max(0, left - margin);
+      const int b = std::min(rows, top + view_rows + margin), r = std::min(cols, left + view_cols + margin);
+      std::vector<guchar> in(static_cast<std::size_t>((b - t) * (r - l) * channels)), out(in.size());
+      for (int i = t; i < b; ++i)
+        std::copy_n(&src[static_cast<std::size_t>((i * cols + l) * channels)], (r - l) * channels,
+                    &in[static_cast<std::size_t>((i - t) * (r - l) * channels)]);
+      const PixelRegion px{b - t, r - l, channels, SampleFormat::u8, in.data(), out.data()};
+      EXPECT_TRUE(context ? repair_window(px, {t, l}, rows, cols, s) : repair_region(px, s, false));
+      double sum = 0;
+      for (int i = top; i < top + view_rows; ++i)
+        for (int j = left * channels; j < (left + view_cols) * channels; ++j)
+          sum += std::fabs(double(out[static_cast<std::size_t>((i - t) * (r - l) * channels + j - l * channels)]) -
+                           whole[static_cast<std::size_t>(i * cols * channels + j)]);
+      return sum / (view_rows * view_cols * channels);
+    };
+    SCOPED_TRACE(model == MotionModel::classic ? "classic" : "smooth");
+    EXPECT_LT(window_error(100, 120, 100, 120, true), kInsideTolerance);
+    // At the region's corner it is further off, but much closer than the
+    // view repaired as a region of its own.
+    EXPECT_LT(window_error(0, 0, 100, 120, true), 0.5 * window_error(0, 0, 100, 120, false));
+  }
 }

@@ -189,11 +189,28 @@ static PixelRegion region_of(const Area &a, const PixelFormat &f, const void *sr
 
 static void report_progress(double fraction) { gimp_progress_update(fraction); }
 
+static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
+                            GimpPreview *preview);
+
 // Repairs the drawable's selection (preview null: the final run, merged as
 // one undo step) or shows in the preview what that will give on the area
 // the preview shows. Returns FALSE, the drawable unchanged, when the area
-// is too large for this machine's memory.
+// is too large for this machine's memory; nothing is thrown out of here.
 static gboolean render(GimpDrawable *drawable, GimpProcedureConfig *config, GimpPreview *preview) {
+  try {
+    return render_area(drawable, config, preview);
+  } catch (const std::exception &) {
+    ostrivo::progress_set_reporter(nullptr);
+    if (preview == nullptr) {
+      gimp_drawable_free_shadow(drawable);
+      gimp_progress_end();
+    }
+    return FALSE;
+  }
+}
+
+static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
+                            GimpPreview *preview) {
   const RepairSettings s = settings_of(config);
   const PixelFormat format = pixel_format(drawable);
   const Area box = selection_box(drawable);
@@ -362,7 +379,10 @@ static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
   state.preview = gimp_procedure_dialog_get_drawable_preview(pd, "preview", drawable);
   g_signal_connect_swapped(state.preview, "invalidated", G_CALLBACK(render_preview), &state);
 
-  GtkWidget *frame_width = gimp_procedure_dialog_get_widget(pd, "frame-width", G_TYPE_NONE);
+  // The numbers as spin scales: a slider to drag and a field to type in.
+  for (const char *setting : {"length", "direction", "k"})
+    gimp_procedure_dialog_get_spin_scale(pd, setting, 1.0);
+  GtkWidget *frame_width = gimp_procedure_dialog_get_spin_scale(pd, "frame-width", 1.0);
   model_changed(config, nullptr, frame_width);
   g_signal_connect(config, "notify::model", G_CALLBACK(model_changed), frame_width);
 

@@ -438,27 +438,12 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
   EXPECT_GT(psnr16, psnr8 + 0.5);
 }
 
-namespace {
-
-// Random detail (every frequency present), 8-bit RGB.
-cli::Image detail(int rows, int cols, unsigned seed) {
-  cli::Image im(rows, cols, 3);
-  unsigned x = seed;
-  for (std::size_t k = 0; k < im.samples(); ++k) {
-    x = x * 1103515245u + 12345u;
-    im.data()[k] = static_cast<guchar>(20 + (x >> 16) % 216);
-  }
-  return im;
-}
-
-}  // namespace
-
 TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {
-  const std::string sharp = write("sharp.png", detail(300, 320, 18));
+  const std::string sharp = OSTRIVO_SOURCE_DIR "/data/coffee.png";
   ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "15", "-d", "60", sharp, "-o", path("moved.png")})
                 .status,
             0);
-  write("small.png", detail(40, 40, 19));
+  write("small.png", make_image(40, 40, 3, 19));
   cli::Image flat(100, 100, 3);
   std::memset(flat.data(), 128, flat.bytes());
   write("flat.png", flat);

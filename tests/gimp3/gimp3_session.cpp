@@ -64,12 +64,13 @@ bool Gimp3Session::create(int timeout_s) {
 }
 
 bool Gimp3Session::run(const std::string &job, int timeout_s, bool display,
-                       const std::string &helper) {
+                       const std::string &helper, long memory_kib) {
   std::ofstream(host_path("job.py")) << job;
   const std::string gimp = "--batch-interpreter python-fu-eval -b 'exec(open(\"" + path("job.py") +
                            "\").read())' --quit";
   std::ofstream script(host_path("run.sh"));
   script << "cd " << dir << "\nexport GIMP3_DIRECTORY=" << path("profile") << "\n";
+  if (memory_kib > 0) script << "ulimit -v " << memory_kib << "\n";
   if (display) {
     std::ofstream(host_path("helper.sh")) << helper;
     std::ofstream(host_path("display.sh"))
@@ -93,6 +94,17 @@ std::string Gimp3Session::result(const std::string &key) const {
   if (at == std::string::npos) return "<missing>";
   const auto start = at + marker.size();
   return log.substr(start, log.find('\n', start) - start);
+}
+
+std::string Gimp3Session::plug_in_complaints() const {
+  std::istringstream lines(log);
+  std::string line, found;
+  while (std::getline(lines, line))
+    if (line.find("(ostrivo:") != std::string::npos &&
+        (line.find("CRITICAL") != std::string::npos || line.find("WARNING") != std::string::npos) &&
+        line.find("Broken pipe") == std::string::npos)
+      found += line + "\n";
+  return found;
 }
 
 void Gimp3Session::remove() const {

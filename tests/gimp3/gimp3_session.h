@@ -19,15 +19,19 @@ struct Gimp3Session {
   // Runs the Python `job` in one batch gimp-console-3.0 (or, with
   // `display`, in the full gimp-3.0 on a virtual display, with `helper`, a
   // shell script, run beside it); false when GIMP could not be run or did
-  // not end within `timeout_s`.
+  // not end within `timeout_s`. A non-zero `memory_kib` caps the address
+  // space of GIMP and of every plug-in it starts.
   bool run(const std::string &job, int timeout_s, bool display = false,
-           const std::string &helper = "");
+           const std::string &helper = "", long memory_kib = 0);
   // Value of the first "RESULT key value" line the job printed, or
   // "<missing>".
   std::string result(const std::string &key) const;
   // A file of the session: its path here, and inside the chroot.
   std::string host_path(const std::string &name) const { return host_dir + "/" + name; }
   std::string path(const std::string &name) const { return dir + "/" + name; }
+  // Lines in which the plug-in warned or complained (GLib warnings and
+  // criticals), but for the pipe it finds closed when GIMP quits.
+  std::string plug_in_complaints() const;
   // Removes the session's folder.
   void remove() const;
 };

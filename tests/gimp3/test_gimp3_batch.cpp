@@ -210,6 +210,8 @@ TEST_F(Gimp3Batch, ProcedureIsRegisteredWithItsArgumentsAndMenuEntry) {
   EXPECT_EQ(session->result("arg-auto-estimate"), "gboolean False");
 }
 
+TEST_F(Gimp3Batch, PlugInRunsWithoutWarnings) { EXPECT_EQ(session->plug_in_complaints(), ""); }
+
 TEST_F(Gimp3Batch, ClassicModelGivesTheEnginesBytesOnRgbRgbaAndOddSelections) {
   const Image rgb = input("rgb.png");
   EXPECT_EQ(differences(output("classic-rgb.png"), engine_repair(rgb, 0, 0, 240, 160, kClassic)),
@@ -277,6 +279,41 @@ TEST_F(Gimp3Batch, SeveralLayersOrAnIndexedImageAreRefused) {
             "calling-error Ostrivo repairs one layer at a time: select a single layer.");
   EXPECT_EQ(differences(load(session->host_path("two-layers.png")), input("rgb.png")), "");
   EXPECT_EQ(session->result("indexed"), "calling-error");
+}
+
+TEST(Gimp3Memory, AreaTooLargeForMemoryIsAnExecutionErrorAndNothingChanges) {
+  // A 100-megapixel layer in a GIMP whose processes may hold 2.5 GB each:
+  // the plug-in's working memory for it (about 2.5 GB) cannot be had.
+  Gimp3Session session;
+  ASSERT_TRUE(session.create(kSetupTimeoutSeconds)) << session.log;
+  const std::string job = R"PY(
+from gi.repository import Gimp, Gegl
+image = Gimp.Image.new(10000, 10000, Gimp.ImageBaseType.RGB)
+layer = Gimp.Layer.new(image, 'l', 10000, 10000, Gimp.ImageType.RGB_IMAGE, 100,
+                       Gimp.LayerMode.NORMAL)
+image.insert_layer(layer, None, 0)
+color = Gegl.Color.new('rgb(0.8, 0.4, 0.2)')
+Gimp.context_set_foreground(color)
+layer.fill(Gimp.FillType.FOREGROUND)
+image.clean_all()
+proc = Gimp.get_pdb().lookup_procedure('plug-in-ostrivo')
+config = proc.create_config()
+config.set_property('run-mode', Gimp.RunMode.NONINTERACTIVE)
+config.set_property('image', image)
+config.set_core_object_array('drawables', [layer])
+config.set_property('length', 10.0)
+values = proc.run(config)
+print('RESULT status', values.index(0).value_nick, values.index(1), flush=True)
+print('RESULT dirty', image.is_dirty(), flush=True)
+)PY";
+  ASSERT_TRUE(session.run(job, kGimpTimeoutSeconds, false, "", 2500000)) << session.log;
+  EXPECT_EQ(session.result("status"),
+            "execution-error Ostrivo: the area to repair is too large for this machine's memory; "
+            "select a smaller part of the image.")
+      << session.log;
+  EXPECT_EQ(session.result("dirty"), "False");
+  EXPECT_EQ(session.plug_in_complaints(), "");
+  if (!::testing::Test::HasFailure()) session.remove();
 }
 
 #ifdef OSTRIVO_PLUGIN_PATH

@@ -1,0 +1,155 @@
+// The GIMP 3 plug-in's dialog in the real GIMP 3.0 on a virtual display,
+// driven with the keyboard as a person would: it opens (screenshot kept),
+// Cancel leaves the image as it was, Estimate fills the motion in, changed
+// settings redraw the preview, OK repairs as the engine does, and a run with
+// last values repeats it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "cli/image_file.h"
+#include "engine/pipeline.h"
+#include "gimp3/gimp3_session.h"
+#include "image_support.h"
+
+using namespace ostrivo;
+using ostrivo::cli::Image;
+using ostrivo::testing::differences;
+using ostrivo::testing::Gimp3Session;
+using ostrivo::testing::load;
+
+namespace {
+
+constexpr int kSetupTimeoutSeconds = 900;
+constexpr int kGimpTimeoutSeconds = 300;
+
+const char *kJob = R"PY(
+from gi.repository import Gimp, Gio
+D = '@DIR@/'
+pdb = Gimp.get_pdb()
+proc = pdb.lookup_procedure('plug-in-ostrivo')
+
+def result(key, value):
+    print(f'RESULT {key} {value}', flush=True)
+
+def load(name):
+    return Gimp.file_load(Gimp.RunMode.NONINTERACTIVE, Gio.File.new_for_path(D + name))
+
+def save(image, name):
+    Gimp.file_save(Gimp.RunMode.NONINTERACTIVE, image, Gio.File.new_for_path(D + name), None)
+
+def run(image, mode):
+    config = proc.create_config()
+    config.set_property('run-mode', mode)
+    config.set_property('image', image)
+    config.set_core_object_array('drawables', [image.get_layers()[0]])
+    return proc.run(config).index(0).value_nick
+
+image = load('in.png')
+result('cancel', run(image, Gimp.RunMode.INTERACTIVE))
+save(image, 'after-cancel.png')
+result('ok', run(image, Gimp.RunMode.INTERACTIVE))
+save(image, 'after-ok.png')
+image.delete()
+image = load('in.png')
+result('last', run(image, Gimp.RunMode.WITH_LAST_VALS))
+save(image, 'last.png')
+result('done', 'yes')
+)PY";
+
+// Drives the dialogs: runs beside GIMP on the same display, inside the
+// chroot. Prints "CHECK name yes|no" lines.
+const char *kHelper = R"SH(
+cd @DIR@
+window=
+wait_dialog() {
+  for _ in $(seq 600); do
+    window=$(xdotool search --onlyvisible --name '^Ostrivo$' 2> /dev/null | head -1)
+    [ -n "$window" ] && { sleep 2; return 0; }
+    sleep 0.2
+  done
+  echo "CHECK dialog-opened no"; exit 1
+}
+wait_closed() {
+  for _ in $(seq 300); do
+    xdotool search --onlyvisible --name '^Ostrivo$' 2> /dev/null | grep -qx "$window" || return 0
+    sleep 0.2
+  done
+}
+shot() { import -window "$window" "$1"; }
+# The preview: the dialog's upper part, above the settings.
+preview() { convert "$1" -gravity north -crop 60%x35%+0+40 +repage "$2"; }
+differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" != "0" ]; }
+key() { xdotool windowfocus --sync "$window" 2> /dev/null; xdotool key "$@"; sleep 0.4; }
+set_value() {  # set_value MNEMONIC VALUE
+  key "alt+$1"; key ctrl+a; xdotool type "$2"; key Tab
+}
+check() { if "${@:2}"; then echo "CHECK $1 yes"; else echo "CHECK $1 no"; fi; }
+
+wait_dialog
+shot dialog.png
+echo "CHECK dialog-opened yes"
+key Escape
+wait_closed
+
+wait_dialog
+shot before.png
+key alt+e
+sleep 3
+shot estimated.png
+check estimate-changes-settings differ before.png estimated.png
+set_value g 10
+set_value d 30
+set_value k 0.001
+sleep 3
+shot edited.png
+preview estimated.png preview-before.png
+preview edited.png preview-after.png
+check preview-redrawn differ preview-before.png preview-after.png
+key alt+o
+wait_closed
+)SH";
+
+}  // namespace
+
+TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
+  Gimp3Session session;
+  ASSERT_TRUE(session.create(kSetupTimeoutSeconds)) << session.log;
+  const Image in = load(OSTRIVO_SOURCE_DIR "/data/coffee-blurred.png");
+  std::string error;
+  ASSERT_TRUE(cli::save_image(in, session.host_path("in.png"), &error)) << error;
+  std::string job = kJob, helper = kHelper;
+  job.replace(job.find("@DIR@"), 5, session.dir);
+  helper.replace(helper.find("@DIR@"), 5, session.dir);
+  ASSERT_TRUE(session.run(job, kGimpTimeoutSeconds, true, helper)) << session.log;
+
+  // Screenshots for a person to look at.
+  const std::string artifacts = OSTRIVO_ARTIFACT_DIR;
+  std::system(("mkdir -p '" + artifacts + "' && cp '" + session.host_path("dialog.png") + "' '" +
+               artifacts + "/gimp3-dialog.png' && cp '" + session.host_path("edited.png") + "' '" +
+               artifacts + "/gimp3-dialog-edited.png'")
+                  .c_str());
+
+  for (const char *check :
+       {"dialog-opened", "estimate-changes-settings", "preview-redrawn"})
+    EXPECT_NE(session.log.find(std::string("CHECK ") + check + " yes"), std::string::npos)
+        << check << "\n" << session.log;
+  EXPECT_EQ(session.plug_in_complaints(), "");
+  EXPECT_EQ(session.result("cancel"), "cancel");
+  EXPECT_EQ(differences(load(session.host_path("after-cancel.png")), in), "");
+
+  EXPECT_EQ(session.result("ok"), "success") << session.log;
+  RepairSettings s;
+  s.length = 10;
+  s.direction = 30;
+  s.k = 0.001;
+  s.model = MotionModel::smooth;
+  Image expected(in.rows, in.cols, in.bpp);
+  ASSERT_TRUE(repair_region({in.rows, in.cols, in.bpp, SampleFormat::u8, in.data(), expected.data()},
+                            s, false));
+  EXPECT_EQ(differences(load(session.host_path("after-ok.png")), expected), "");
+  EXPECT_EQ(session.result("last"), "success");
+  EXPECT_EQ(differences(load(session.host_path("last.png")), expected), "");
+  if (!::testing::Test::HasFailure()) session.remove();
+}

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the engine's unit
-# tests (also under AddressSanitizer and UBSan), the command line's, and
-# the plug-in's in the real GIMP 2.10 (batch, and the dialog under Xvfb).
+# tests (also under AddressSanitizer, UBSan and ThreadSanitizer), the command
+# line's, the GIMP 2.10 plug-in's in the real GIMP 2.10, and the GIMP 3
+# plug-in's in the real GIMP 3.0 of a Debian 13 chroot that the tests make
+# once (scripts/gimp3-chroot.sh) -- batch runs, and the dialogs under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -8,6 +8,37 @@
 
 namespace ostrivo::testing {
 
+const char *const kGimp3JobPrelude = R"PY(
+from gi.repository import Gimp, Gio, Gegl
+pdb = Gimp.get_pdb()
+proc = pdb.lookup_procedure('plug-in-ostrivo')
+
+def result(key, value):
+    print(f'RESULT {key} {value}', flush=True)
+
+def load(name):
+    return Gimp.file_load(Gimp.RunMode.NONINTERACTIVE, Gio.File.new_for_path(D + name))
+
+def save(image, name):
+    export = pdb.lookup_procedure('file-png-export')
+    config = export.create_config()
+    config.set_property('run-mode', Gimp.RunMode.NONINTERACTIVE)
+    config.set_property('image', image)
+    config.set_property('file', Gio.File.new_for_path(D + name))
+    config.set_property('save-transparent', True)
+    export.run(config)
+
+def run(image, mode=Gimp.RunMode.NONINTERACTIVE, drawables=None, **arguments):
+    config = proc.create_config()
+    config.set_property('run-mode', mode)
+    config.set_property('image', image)
+    config.set_core_object_array('drawables', drawables or [image.get_layers()[0]])
+    for name, value in arguments.items():
+        config.set_property(name.replace('_', '-'), value)
+    values = proc.run(config)
+    return values.index(0).value_nick, values.index(1) if values.length() > 1 else ''
+)PY";
+
 namespace {
 
 const std::string kChroot = OSTRIVO_SOURCE_DIR "/scripts/gimp3-chroot.sh";
@@ -65,7 +96,7 @@ bool Gimp3Session::create(int timeout_s) {
 
 bool Gimp3Session::run(const std::string &job, int timeout_s, bool display,
                        const std::string &helper, long memory_kib) {
-  std::ofstream(host_path("job.py")) << job;
+  std::ofstream(host_path("job.py")) << "D = '" << dir << "/'\n" << kGimp3JobPrelude << job;
   const std::string gimp = "--batch-interpreter python-fu-eval -b 'exec(open(\"" + path("job.py") +
                            "\").read())' --quit";
   std::ofstream script(host_path("run.sh"));

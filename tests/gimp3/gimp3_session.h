@@ -8,6 +8,14 @@
 
 namespace ostrivo::testing {
 
+// What every job starts with: D, the session's folder (with a slash);
+// proc, the procedure; result(key, value), a "RESULT key value" line;
+// load(name) and save(image, name), an image of the folder (saved as PNG
+// with the colour of transparent pixels kept: alpha is repaired like a
+// colour channel); and run(image, mode, **arguments), the procedure's
+// status and message.
+extern const char *const kGimp3JobPrelude;
+
 struct Gimp3Session {
   std::string host_dir;  // the session's folder, as this machine sees it
   std::string dir;       // the same folder inside the chroot
@@ -16,7 +24,7 @@ struct Gimp3Session {
   // Makes the chroot if need be, builds the plug-in inside it and makes the
   // session's folder with a profile holding the plug-in.
   bool create(int timeout_s);
-  // Runs the Python `job` in one batch gimp-console-3.0 (or, with
+  // Runs the Python `job` (after kGimp3JobPrelude) in one batch gimp-console-3.0 (or, with
   // `display`, in the full gimp-3.0 on a virtual display, with `helper`, a
   // shell script, run beside it); false when GIMP could not be run or did
   // not end within `timeout_s`. A non-zero `memory_kib` caps the address

@@ -180,10 +180,13 @@ int main(int argc, char **argv) {
   char self[4096] = {0};
   if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) std::strcpy(self, argv[0]);
 
-  std::printf("imageRestoration, RGB, length 10, direction 30, frame path 1 %%; %d threads; "
-              "best of %d\n", engine_threads(), repeat);
-  std::printf("floor: FFTW's single-thread 2-D transforms of the direct path (1 + 2 per "
-              "channel)\n");
+  std::printf(
+      "imageRestoration, RGB, length 10, direction 30, frame path 1 %%; %d threads; "
+      "best of %d\n",
+      engine_threads(), repeat);
+  std::printf(
+      "floor: FFTW's single-thread 2-D transforms of the direct path (1 + 2 per "
+      "channel)\n");
   std::printf("%-7s %-6s %11s %9s %7s %6s %10s\n", "region", "path", "pipeline s", "floor s",
               "ratio", "goal", "work B/px");
   for (const Size &s : kSizes) {
@@ -231,16 +234,17 @@ int main(int argc, char **argv) {
                       {(big.rows - rows) / 2, (big.cols - cols) / 2}, big.rows, big.cols, settings);
         best = std::min(best, seconds_since(start));
       }
-      std::printf("preview %s %2.0f px: 400x400 view in a 12 MP region, %dx%d with its margin: "
-                  "%.1f ms (goal well under 100 ms)\n",
-                  model == MotionModel::classic ? "classic" : "smooth ", length, cols, rows,
-                  best * 1e3);
+      std::printf(
+          "preview %s %2.0f px: 400x400 view in a 12 MP region, %dx%d with its margin: "
+          "%.1f ms (goal well under 100 ms)\n",
+          model == MotionModel::classic ? "classic" : "smooth ", length, cols, rows, best * 1e3);
     }
 
   const auto preview = photo_like(kPreview.rows, kPreview.cols);
   for (bool framed : {false, true}) {
     double best = 1e300;
-    for (int r = 0; r < 5 * repeat; ++r) best = std::min(best, time_pipeline(kPreview, framed, preview));
+    for (int r = 0; r < 5 * repeat; ++r)
+      best = std::min(best, time_pipeline(kPreview, framed, preview));
     std::printf("%-7s %-6s %9.1f ms (goal under %.0f ms)  %s\n", kPreview.name,
                 framed ? "frame" : "direct", best * 1e3, kPreviewGoalMs,
                 best * 1e3 < kPreviewGoalMs ? "met" : "MISSED");

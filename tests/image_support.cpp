@@ -38,8 +38,8 @@ cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
   const auto row_bytes = static_cast<std::size_t>(cols) * in.bpp;
   std::vector<guchar> region(row_bytes * rows), result(region.size());
   for (int r = 0; r < rows; ++r)
-    std::memcpy(&region[r * row_bytes], in.data() + (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp,
-                row_bytes);
+    std::memcpy(&region[r * row_bytes],
+                in.data() + (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp, row_bytes);
   settings.preview = 0;
   bvals = settings;
   guchar *dst = result.data();

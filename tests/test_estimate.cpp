@@ -35,7 +35,8 @@ std::vector<guchar> photo(int rows, int cols, int channels, double length, doubl
   }
   std::normal_distribution<double> noise(0.0, sigma);
   if (sigma > 0)
-    for (guchar &v : out) v = static_cast<guchar>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
+    for (guchar &v : out)
+      v = static_cast<guchar>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
   return out;
 }
 
@@ -53,8 +54,10 @@ TEST(Estimate, FindsAxisAlignedAndSlantedMotions) {
   };
   const Case cases[] = {{12, 0, 0}, {20, 90, 0}, {15.5, 45, 0}, {30, 135, 0}, {18, 210, 1.5}};
   for (const Case &c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.length << " px at " << c.direction << " noise " << c.sigma);
-    const MotionEstimate e = estimate(photo(320, 320, 3, c.length, c.direction, c.sigma), 320, 320, 3);
+    SCOPED_TRACE(::testing::Message()
+                 << c.length << " px at " << c.direction << " noise " << c.sigma);
+    const MotionEstimate e =
+        estimate(photo(320, 320, 3, c.length, c.direction, c.sigma), 320, 320, 3);
     ASSERT_EQ(e.status, EstimateStatus::estimated);
     EXPECT_NEAR(e.length, c.length, length_tolerance(c.length));
     EXPECT_LE(angle_error(e.direction, c.direction), kDirectionTolerance) << e.direction;

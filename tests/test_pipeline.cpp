@@ -154,7 +154,8 @@ TEST_F(Pipeline, FramePathEqualsTheExactFrameThenTheWienerStep) {
       for (std::size_t k = 0; k < cells; ++k) channel[k] = src[k * c.bpp + ch];
       const auto framed = exactly_framed(channel, c.rows, c.cols, f);
       canalRestoration(framed.data(), H.data(), c.rows, c.cols, &rp);
-      for (std::size_t k = 0; k < cells; ++k) expected[k * c.bpp + ch] = round_to_guchar(restored[k]);
+      for (std::size_t k = 0; k < cells; ++k)
+        expected[k * c.bpp + ch] = round_to_guchar(restored[k]);
     }
     EXPECT_EQ(run(src, c.rows, c.cols, c.bpp), expected);
   }

@@ -27,9 +27,9 @@ class Regions : public EngineTest {
   static std::vector<T> repair(const std::vector<T> &src, int rows, int cols, int channels,
                                const RepairSettings &settings) {
     std::vector<T> dst(src.size());
-    const PixelRegion region{rows, cols, channels,
-                             sizeof(T) == 1 ? SampleFormat::u8 : SampleFormat::f32, src.data(),
-                             dst.data()};
+    const PixelRegion region{rows,       cols,
+                             channels,   sizeof(T) == 1 ? SampleFormat::u8 : SampleFormat::f32,
+                             src.data(), dst.data()};
     EXPECT_TRUE(repair_region(region, settings, false));
     return dst;
   }
@@ -137,8 +137,9 @@ TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
   for (int i = 0; i < rows; ++i)
     for (int j = 0; j < cols; ++j)
       for (int c = 0; c < channels; ++c)
-        src[static_cast<std::size_t>((i * cols + j) * channels + c)] = static_cast<guchar>(
-            128 + 60 * std::sin(i * 0.11 + c) * std::cos(j * 0.07) + 40 * std::sin((i + 2 * j) * 0.5));
+        src[static_cast<std::size_t>((i * cols + j) * channels + c)] =
+            static_cast<guchar>(128 + 60 * std::sin(i * 0.11 + c) * std::cos(j * 0.07) +
+                                40 * std::sin((i + 2 * j) * 0.5));
   for (MotionModel model : {MotionModel::classic, MotionModel::smooth}) {
     RepairSettings s = motion(12, 30, 1.0);
     s.k = 0.005;
@@ -147,8 +148,10 @@ TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
     const auto window_error = [&](int top, int left, int view_rows, int view_cols, bool context) {
       const int margin = context ? preview_margin(s) : 0;
       const int t = std::max(0, top - margin), l = std::max(0, left - margin);
-      const int b = std::min(rows, top + view_rows + margin), r = std::min(cols, left + view_cols + margin);
-      std::vector<guchar> in(static_cast<std::size_t>((b - t) * (r - l) * channels)), out(in.size());
+      const int b = std::min(rows, top + view_rows + margin),
+                r = std::min(cols, left + view_cols + margin);
+      std::vector<guchar> in(static_cast<std::size_t>((b - t) * (r - l) * channels)),
+          out(in.size());
       for (int i = t; i < b; ++i)
         std::copy_n(&src[static_cast<std::size_t>((i * cols + l) * channels)], (r - l) * channels,
                     &in[static_cast<std::size_t>((i - t) * (r - l) * channels)]);
@@ -157,8 +160,10 @@ TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
       double sum = 0;
       for (int i = top; i < top + view_rows; ++i)
         for (int j = left * channels; j < (left + view_cols) * channels; ++j)
-          sum += std::fabs(double(out[static_cast<std::size_t>((i - t) * (r - l) * channels + j - l * channels)]) -
-                           whole[static_cast<std::size_t>(i * cols * channels + j)]);
+          sum += std::fabs(
+              double(
+                  out[static_cast<std::size_t>((i - t) * (r - l) * channels + j - l * channels)]) -
+              whole[static_cast<std::size_t>(i * cols * channels + j)]);
       return sum / (view_rows * view_cols * channels);
     };
     SCOPED_TRACE(model == MotionModel::classic ? "classic" : "smooth");

@@ -63,7 +63,8 @@ TEST(SmoothLine, WholeLengthsAlongTheAxesAreBoxes) {
   EXPECT_TRUE(near(cells(smooth_motion_taps(5, 0)), along_row));
   EXPECT_TRUE(near(cells(smooth_motion_taps(5, 180)), along_row));
   EXPECT_TRUE(near(cells(smooth_motion_taps(3, 90)), down_column));
-  EXPECT_TRUE(near(cells(smooth_motion_taps(1, 33)), (std::map<std::pair<int, int>, double>{{{0, 0}, 1.0}})));
+  EXPECT_TRUE(near(cells(smooth_motion_taps(1, 33)),
+                   (std::map<std::pair<int, int>, double>{{{0, 0}, 1.0}})));
 }
 
 TEST(SmoothLine, FractionalLengthsEndInPartialCells) {
@@ -101,8 +102,8 @@ TEST(SmoothModel, MirroredExtensionRestoresTheInteriorOfABlurredPlane) {
     SCOPED_TRACE(direction);
     const RepairSettings s = smooth(7, direction, 1e-4);
     ASSERT_TRUE(blur_region({rows, cols, 1, SampleFormat::f32, src.data(), blurred.data()}, s));
-    ASSERT_TRUE(repair_region({rows, cols, 1, SampleFormat::f32, blurred.data(), back.data()}, s,
-                              false));
+    ASSERT_TRUE(
+        repair_region({rows, cols, 1, SampleFormat::f32, blurred.data(), back.data()}, s, false));
     double blur_error = 0, error = 0;
     int n = 0;
     for (int i = 8; i < rows - 8; ++i)

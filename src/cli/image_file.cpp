@@ -66,8 +66,9 @@ VipsImage *engine_form(VipsImage *in) {
   // Anything else (CMYK, Lab, floats, other depths) becomes sRGB, 16-bit
   // when it had more than 8 bits.
   VipsImage *out = nullptr;
-  const VipsInterpretation target = eight ? (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB)
-                                          : (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16);
+  const VipsInterpretation target =
+      eight ? (grey ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB)
+            : (grey ? VIPS_INTERPRETATION_GREY16 : VIPS_INTERPRETATION_RGB16);
   if (vips_colourspace(in, &out, target, nullptr) != 0) return nullptr;
   return out;
 }
@@ -134,18 +135,23 @@ bool start_vips(const char *argv0) {
     vips_cache_set_max(0);  // every file is read once
     // A damaged file is reported once, by name, from the error libvips
     // returns; its warnings on the way there would only repeat it.
-    g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING,
-                      [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {}, nullptr);
+    g_log_set_handler(
+        "VIPS", G_LOG_LEVEL_WARNING, [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {},
+        nullptr);
     return true;
   }();
   return started;
 }
 
 Image::Image(int rows_, int cols_, int bpp_, int bits_)
-    : rows(rows_), cols(cols_), bpp(bpp_), bits(bits_),
+    : rows(rows_),
+      cols(cols_),
+      bpp(bpp_),
+      bits(bits_),
       pixels_(static_cast<guchar *>(g_malloc0(std::max<std::size_t>(bytes(), 1)))) {}
 
-Image::Image(const Image &other) : rows(other.rows), cols(other.cols), bpp(other.bpp), bits(other.bits) {
+Image::Image(const Image &other)
+    : rows(other.rows), cols(other.cols), bpp(other.bpp), bits(other.bits) {
   if (other.data() != nullptr) {
     pixels_.reset(static_cast<guchar *>(g_malloc(std::max<std::size_t>(bytes(), 1))));
     std::memcpy(pixels_.get(), other.data(), bytes());

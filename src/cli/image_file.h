@@ -50,7 +50,9 @@ struct Image {
   guchar *data() { return pixels_.get(); }
   const guchar *data() const { return pixels_.get(); }
   std::uint16_t *words() { return reinterpret_cast<std::uint16_t *>(pixels_.get()); }
-  const std::uint16_t *words() const { return reinterpret_cast<const std::uint16_t *>(pixels_.get()); }
+  const std::uint16_t *words() const {
+    return reinterpret_cast<const std::uint16_t *>(pixels_.get());
+  }
   // Takes over a buffer from g_malloc holding bytes() bytes.
   void adopt(void *buffer) { pixels_.reset(static_cast<guchar *>(buffer)); }
 

@@ -146,8 +146,8 @@ bool process(const Options &o, const Image &in, Image *out) {
     dst = floats_out.data();
   }
 
-  const ostrivo::PixelRegion region{rows, cols, in.bpp, sixteen ? SampleFormat::f32 : SampleFormat::u8,
-                                    src, dst};
+  const ostrivo::PixelRegion region{
+      rows, cols, in.bpp, sixteen ? SampleFormat::f32 : SampleFormat::u8, src, dst};
   bool ok;
   if (o.simulate) {
     ok = ostrivo::blur_region(region, o.settings);
@@ -235,14 +235,16 @@ bool estimate_file(const Options &o, const std::string &input) {
   std::vector<float> floats;
   const ostrivo::MotionEstimate e = ostrivo::estimate_motion(whole_region(image, &floats));
   if (e.status != ostrivo::EstimateStatus::estimated) {
-    std::fprintf(stderr, "ostrivo-cli: %s: %s\n", input.c_str(), ostrivo::estimate_failure(e.status));
+    std::fprintf(stderr, "ostrivo-cli: %s: %s\n", input.c_str(),
+                 ostrivo::estimate_failure(e.status));
     return false;
   }
   const double length = reported_length(o, e);
   if (o.json)
-    std::printf("{\"file\": %s, \"length\": %.2f, \"direction\": %.1f, \"k\": %.4f, "
-                "\"confidence\": %.2f}\n",
-                json_string(input).c_str(), length, e.direction, e.k, e.confidence);
+    std::printf(
+        "{\"file\": %s, \"length\": %.2f, \"direction\": %.1f, \"k\": %.4f, "
+        "\"confidence\": %.2f}\n",
+        json_string(input).c_str(), length, e.direction, e.k, e.confidence);
   else if (length <= 1.0)
     std::printf("%s: no motion found (confidence %.2f)\n", input.c_str(), e.confidence);
   else
@@ -263,8 +265,9 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
   if (!o.force && g_file_test(output.c_str(), G_FILE_TEST_EXISTS))
     return complain(output + " exists; use --force to replace it");
   if (!ostrivo::cli::can_write(output))
-    return complain(output + ": cannot write this file type (use .jpg, .png, .tif, .webp, .heic, "
-                             ".avif or .jxl)");
+    return complain(output +
+                    ": cannot write this file type (use .jpg, .png, .tif, .webp, .heic, "
+                    ".avif or .jxl)");
 
   Photo photo;
   std::string error;
@@ -337,8 +340,8 @@ bool check_range(const char *name, double value, const ostrivo::SettingRange &ra
 
 bool check_int(const char *name, int value, int lower, int upper) {
   if (value >= lower && value <= upper) return true;
-  std::fprintf(stderr, "ostrivo-cli: --%s must be between %d and %d (got %d)\n", name, lower,
-               upper, value);
+  std::fprintf(stderr, "ostrivo-cli: --%s must be between %d and %d (got %d)\n", name, lower, upper,
+               value);
   return false;
 }
 
@@ -352,8 +355,10 @@ gboolean parse_given(const gchar *name, const gchar *text, gpointer data, GError
   char *end = nullptr;
   const double value = g_ascii_strtod(text, &end);
   if (end == text || *end != '\0') {
-    g_set_error(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE, "Cannot parse double value "
-                "\u201c%s\u201d for %s", text, name);
+    g_set_error(error, G_OPTION_ERROR, G_OPTION_ERROR_BAD_VALUE,
+                "Cannot parse double value "
+                "\u201c%s\u201d for %s",
+                text, name);
     return FALSE;
   }
   *target = {value, true};
@@ -397,11 +402,9 @@ int main(int argc, char **argv) {
       {"estimate", 0, 0, G_OPTION_ARG_NONE, &o.estimate,
        "Print the motion, direction and K found in each input; write no image", nullptr},
       {"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
-       "With --estimate: one JSON object a line (file, length, direction, k, confidence)",
-       nullptr},
+       "With --estimate: one JSON object a line (file, length, direction, k, confidence)", nullptr},
       {"auto", 'a', 0, G_OPTION_ARG_NONE, &o.automatic,
-       "Estimate the length, direction and K that are not given, then repair with them",
-       nullptr},
+       "Estimate the length, direction and K that are not given, then repair with them", nullptr},
       {"threads", 0, 0, G_OPTION_ARG_INT, &o.threads,
        "Threads to use (default: OSTRIVO_THREADS, else every core this process may use)", "N"},
       {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Show the version and exit", nullptr},
@@ -485,8 +488,8 @@ int main(int argc, char **argv) {
   const bool show_progress = !o.quiet && !o.simulate && !o.estimate && isatty(STDERR_FILENO);
   int failures = 0;
   for (int i = 0; i < count; ++i) {
-    const bool done = o.estimate ? estimate_file(o, o.inputs[i])
-                                 : repair_file(o, o.inputs[i], show_progress);
+    const bool done =
+        o.estimate ? estimate_file(o, o.inputs[i]) : repair_file(o, o.inputs[i], show_progress);
     failures += done ? 0 : 1;
   }
 

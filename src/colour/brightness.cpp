@@ -88,7 +88,8 @@ void repair_value_range(const float *source, float *restored, std::size_t pixels
   const auto r = float_range(restored, pixels, step, colours);
   const auto s = float_range(source, pixels, step, colours);
   const double restored_span = static_cast<double>(r.max) - r.min;
-  const double scale = restored_span > 0.0 ? (static_cast<double>(s.max) - s.min) / restored_span : 0.0;
+  const double scale =
+      restored_span > 0.0 ? (static_cast<double>(s.max) - s.min) / restored_span : 0.0;
   for (std::size_t p = 0; p < pixels; ++p) {
     float *px = restored + p * step;
     const double v = pixel_value(px, colours);

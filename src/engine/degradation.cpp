@@ -23,9 +23,8 @@ std::vector<PsfTap> motion_line_taps(int rows, int cols, double length, double d
   if (direction >= 360.0) direction = std::fmod(direction, 360.0);
   if (!(length >= 1.0)) return {};
 
-  const long samples = length >= static_cast<double>(kMaxMotionSamples)
-                           ? kMaxMotionSamples
-                           : static_cast<long>(length);
+  const long samples = length >= static_cast<double>(kMaxMotionSamples) ? kMaxMotionSamples
+                                                                        : static_cast<long>(length);
   // The corner the line starts from, so that it runs into the plane.
   std::int64_t row0 = 0, col0 = 0;
   if (direction <= 90.0) {

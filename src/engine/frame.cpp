@@ -26,13 +26,6 @@ void multiply_by_psf(fftw_complex *Y, const fftw_complex *H, int rows, int half_
   }
 }
 
-// round_to_guchar of a transformed blur sample, its exact half recognised.
-double round_blurred(double x) {
-  const double lower = std::floor(x);
-  if (std::fabs(x - (lower + 0.5)) < kHalfTolerance) return round_sample(lower);
-  return round_sample(x);
-}
-
 // Rows of the composed plane handed to one task.
 constexpr int kFrameRowsPerTask = 32;
 
@@ -86,7 +79,8 @@ bool compose_rows(const T *channel, int rows, int cols, const std::vector<PsfTap
   if (rows <= 0 || cols <= 0) return true;
   Buffer<Acc> accumulators(static_cast<std::size_t>(cols) * static_cast<std::size_t>(pool.size()));
   if (!accumulators) return false;
-  const std::size_t tasks = static_cast<std::size_t>((rows + kFrameRowsPerTask - 1) / kFrameRowsPerTask);
+  const std::size_t tasks =
+      static_cast<std::size_t>((rows + kFrameRowsPerTask - 1) / kFrameRowsPerTask);
   pool.run(tasks, [&](std::size_t task, int thread) {
     Acc *acc = accumulators.get() + static_cast<std::size_t>(thread) * cols;
     const int first = static_cast<int>(task) * kFrameRowsPerTask;
@@ -98,6 +92,12 @@ bool compose_rows(const T *channel, int rows, int cols, const std::vector<PsfTap
 }
 
 }  // namespace
+
+double round_blurred(double x) {
+  const double lower = std::floor(x);
+  if (std::fabs(x - (lower + 0.5)) < kHalfTolerance) return round_sample(lower);
+  return round_sample(x);
+}
 
 bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
   return filter_plane(in, rows, cols, *out, round_blurred,
@@ -142,26 +142,24 @@ FrameInterior frame_interior(int rows, int cols, double f) {
 }
 
 bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                   const FrameInterior &interior, guchar *out, WorkerPool &pool,
-                   FrameEdges edges) {
+                   const FrameInterior &interior, guchar *out, WorkerPool &pool, FrameEdges edges) {
   // Whole sums of at most 2^20 bytes fit 32 bits; S / m rounded with exact
   // halves going down is q, plus 1 when the remainder is above half of m.
   const auto m = static_cast<std::uint32_t>(taps.size());
   return compose_rows<guchar, std::uint32_t>(channel, rows, cols, taps, interior, edges, out, pool,
-                                      [m](std::uint32_t sum) {
-                                        if (m == 0) return guchar{0};
-                                        const std::uint32_t q = sum / m, r = sum % m;
-                                        return static_cast<guchar>(q + (2 * r > m ? 1 : 0));
-                                      });
+                                             [m](std::uint32_t sum) {
+                                               if (m == 0) return guchar{0};
+                                               const std::uint32_t q = sum / m, r = sum % m;
+                                               return static_cast<guchar>(q + (2 * r > m ? 1 : 0));
+                                             });
 }
 
 bool compose_frame(const float *channel, int rows, int cols, const std::vector<PsfTap> &taps,
                    const FrameInterior &interior, float *out, WorkerPool &pool, FrameEdges edges) {
   const double m = static_cast<double>(taps.size());
-  return compose_rows<float, double>(channel, rows, cols, taps, interior, edges, out, pool,
-                                     [m](double sum) {
-    return m == 0 ? 0.0f : static_cast<float>(sum / m);
-  });
+  return compose_rows<float, double>(
+      channel, rows, cols, taps, interior, edges, out, pool,
+      [m](double sum) { return m == 0 ? 0.0f : static_cast<float>(sum / m); });
 }
 
 }  // namespace ostrivo

@@ -33,6 +33,10 @@ bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int col
 // How far from a half a transformed sample may lie and still be that half.
 inline constexpr double kHalfTolerance = 1e-9;
 
+// round_to_guchar of a transformed blur sample, as a double, its exact half
+// recognised.
+double round_blurred(double x);
+
 // Composes the interior of `unblurred` with the border of `blurred`: cell
 // (i, j) is interior when i >= f, i < rows - f, j >= f and j < cols - f,
 // comparing the integers with the frame width f in pixels as numbers. A

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <utility>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "colour/brightness.h"
@@ -38,10 +38,18 @@ std::size_t sample_bytes(SampleFormat format) {
 template <typename F>
 void with_stride(int channels, const F &f) {
   switch (channels) {
-    case 1: f(std::integral_constant<std::size_t, 1>{}); break;
-    case 2: f(std::integral_constant<std::size_t, 2>{}); break;
-    case 3: f(std::integral_constant<std::size_t, 3>{}); break;
-    default: f(std::integral_constant<std::size_t, 4>{}); break;
+    case 1:
+      f(std::integral_constant<std::size_t, 1>{});
+      break;
+    case 2:
+      f(std::integral_constant<std::size_t, 2>{});
+      break;
+    case 3:
+      f(std::integral_constant<std::size_t, 3>{});
+      break;
+    default:
+      f(std::integral_constant<std::size_t, 4>{});
+      break;
   }
 }
 
@@ -62,13 +70,8 @@ struct Samples<guchar> {
   // A blurred copy: its exact halves recognised (see blurFrameOfCanal).
   template <typename Stride>
   static void finish_blur(double *x, std::size_t n, double divisor, guchar *out, Stride stride) {
-    for (std::size_t k = 0; k < n; ++k) {
-      const double v = x[k] / divisor;
-      const double lower = std::floor(v);
-      const double rounded =
-          std::fabs(v - (lower + 0.5)) < kHalfTolerance ? round_sample(lower) : round_sample(v);
-      out[k * stride] = static_cast<guchar>(rounded);
-    }
+    for (std::size_t k = 0; k < n; ++k)
+      out[k * stride] = static_cast<guchar>(round_blurred(x[k] / divisor));
   }
 };
 
@@ -155,8 +158,8 @@ std::vector<AxisSource> extended_axis(int n, int size, int start, int pure) {
 // carry round from one side to the other lands outside the region, and
 // crops the result.
 struct Geometry {
-  int rows = 0, cols = 0;  // the transformed plane
-  int top = 0, left = 0;   // the region's first row and column in it
+  int rows = 0, cols = 0;                  // the transformed plane
+  int top = 0, left = 0;                   // the region's first row and column in it
   std::vector<AxisSource> row_of, col_of;  // empty when the plane is the region
 
   bool extended() const { return !col_of.empty(); }
@@ -491,8 +494,8 @@ bool run_region(const PixelRegion &px, const RepairSettings &settings, bool blur
 
 // The window's repair (see repair_window).
 template <typename T>
-bool run_window(const PixelRegion &px, const RegionWindow &window, int region_rows,
-                int region_cols, const RepairSettings &settings) {
+bool run_window(const PixelRegion &px, const RegionWindow &window, int region_rows, int region_cols,
+                const RepairSettings &settings) {
   WorkerPool pool(engine_threads());
   std::vector<PsfTap> taps;
   FrameSpec frame;
@@ -523,8 +526,8 @@ bool run_window(const PixelRegion &px, const RegionWindow &window, int region_ro
 // passed through, one that cannot be had is refused, and a refused region
 // leaves a copy of the source. Nothing is thrown out of here: a failed
 // allocation anywhere inside is a refusal.
-bool over_region(const PixelRegion &px, const RepairSettings &settings, int min_channels,
-                 bool blur, bool ticks) {
+bool over_region(const PixelRegion &px, const RepairSettings &settings, int min_channels, bool blur,
+                 bool ticks) {
   std::size_t samples = 0;
   if (!pixel_buffer_bytes(px.rows, px.cols, std::max(px.channels, 0), &samples)) return false;
   std::size_t bytes = 0;
@@ -564,8 +567,8 @@ double repair_peak_bytes(int rows, int cols, int channels, SampleFormat format,
   } else {
     framed = settings.frame_width != 0.0;
   }
-  double bytes = 2 * samples;                             // source and destination
-  bytes += 2 * (plane / 2) * sizeof(fftw_complex);        // Wiener weights and spectrum
+  double bytes = 2 * samples;                       // source and destination
+  bytes += 2 * (plane / 2) * sizeof(fftw_complex);  // Wiener weights and spectrum
   if (framed) bytes += 2 * cells * static_cast<double>(sample_bytes(format));  // channel, composed
   if (settings.repair_brightness && format == SampleFormat::u8 && channels >= 3)
     bytes += 3 * cells * channels;  // HSV copies
@@ -576,7 +579,8 @@ bool memory_allows(double bytes) {
   double limit = 0.0;
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages > 0 && page_size > 0) limit = static_cast<double>(pages) * static_cast<double>(page_size);
+  if (pages > 0 && page_size > 0)
+    limit = static_cast<double>(pages) * static_cast<double>(page_size);
   for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
     rlimit r{};
     if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY) {
@@ -588,7 +592,8 @@ bool memory_allows(double bytes) {
 }
 
 int preview_margin(const RepairSettings &settings) {
-  const double length = std::isfinite(settings.length) ? std::clamp(settings.length, 1.0, 100.0) : 1.0;
+  const double length =
+      std::isfinite(settings.length) ? std::clamp(settings.length, 1.0, 100.0) : 1.0;
   return static_cast<int>(std::ceil(kPreviewMarginLengths * length)) + kPreviewMarginPixels;
 }
 
@@ -602,8 +607,9 @@ bool repair_window(const PixelRegion &px, const RegionWindow &window, int region
       !pixel_buffer_bytes(px.rows, px.cols, px.channels, &samples))
     return repair_region(px, settings, false);  // passes through or refuses, with a copy
   try {
-    if (px.format == SampleFormat::u8 ? run_window<guchar>(px, window, region_rows, region_cols, settings)
-                                      : run_window<float>(px, window, region_rows, region_cols, settings))
+    if (px.format == SampleFormat::u8
+            ? run_window<guchar>(px, window, region_rows, region_cols, settings)
+            : run_window<float>(px, window, region_rows, region_cols, settings))
       return true;
   } catch (const std::exception &) {
   }

@@ -20,9 +20,9 @@ enum class MotionModel {
 
 // What a repair uses: plain data, limits in settings.h.
 struct RepairSettings {
-  double length = kDefaultBlurVals.length;        // pixels
-  double direction = kDefaultBlurVals.direction;  // degrees, clockwise from "to the right"
-  double k = kDefaultBlurVals.k;                  // Wiener constant
+  double length = kDefaultBlurVals.length;            // pixels
+  double direction = kDefaultBlurVals.direction;      // degrees, clockwise from "to the right"
+  double k = kDefaultBlurVals.k;                      // Wiener constant
   double frame_width = kDefaultBlurVals.frame_width;  // percent of the columns; classic only
   bool repair_brightness = false;
   MotionModel model = MotionModel::classic;

@@ -35,9 +35,8 @@ RegionTransform::RegionTransform(int rows, int cols, WorkerPool &pool)
       half_cols_(half_columns(cols)),
       pool_(pool),
       spectrum_(spectrum_cells(rows, cols)),
-      row_buffers_(rows > 0 && cols > 0
-                       ? chunk_stride(cols) * static_cast<std::size_t>(pool.size())
-                       : 0),
+      row_buffers_(rows > 0 && cols > 0 ? chunk_stride(cols) * static_cast<std::size_t>(pool.size())
+                                        : 0),
       buffer_stride_(chunk_stride(cols)) {
   if (rows <= 0 || cols <= 0 || !spectrum_ || !row_buffers_) return;
   fftw_complex *S = spectrum_.get();

@@ -46,11 +46,10 @@ class RegionTransform {
   // fill(r0, n, rows) writes the plane's rows r0 .. r0 + n - 1 into `rows`
   // (n x cols doubles, row-major); a fill that returns false instead says
   // that those rows are all zero, and their spectrum rows are set to zero
-  // without a transform (a sparse plane, such as a point-spread line). step(c0, w, S) may change the spectrum's
-  // columns c0 .. c0 + w - 1 of every row (element (i, j) at
-  // S[i * (cols / 2 + 1) + j]); it runs after the forward column transforms.
-  // Each callback runs on some thread of the pool and must touch only its
-  // own rows or columns.
+  // without a transform (a sparse plane, such as a point-spread line). step(c0, w, S) may change
+  // the spectrum's columns c0 .. c0 + w - 1 of every row (element (i, j) at S[i * (cols / 2 + 1) +
+  // j]); it runs after the forward column transforms. Each callback runs on some thread of the pool
+  // and must touch only its own rows or columns.
   template <typename Fill, typename Step>
   void forward(const Fill &fill, const Step &step) {
     run(&fill, call_fill<Fill>, &step, call_step<Step>, nullptr, nullptr);
@@ -98,8 +97,8 @@ class RegionTransform {
   WorkerPool &pool_;
   bool ok_ = false;
   Spectrum spectrum_;
-  Plane row_buffers_;           // one chunk of rows per thread
-  std::size_t buffer_stride_;   // doubles from one thread's chunk to the next
+  Plane row_buffers_;          // one chunk of rows per thread
+  std::size_t buffer_stride_;  // doubles from one thread's chunk to the next
   // [0] the full chunk, [1] the last, shorter one (if any).
   Plan row_forward_[2], row_inverse_[2], column_forward_[2], column_inverse_[2];
 };

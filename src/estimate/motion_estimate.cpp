@@ -55,8 +55,9 @@ std::vector<int> tile_starts(int extent, int n) {
   const int count = std::clamp(fit, 1, kMaxTilesPerAxis);
   std::vector<int> starts;
   if (count == 1) return {(extent - n) / 2};
-  for (int i = 0; i < count; ++i) starts.push_back(static_cast<int>(
-      std::lround(static_cast<double>(i) * (extent - n) / (count - 1))));
+  for (int i = 0; i < count; ++i)
+    starts.push_back(
+        static_cast<int>(std::lround(static_cast<double>(i) * (extent - n) / (count - 1))));
   return starts;
 }
 
@@ -88,7 +89,8 @@ bool tile_statistics(const PixelRegion &region, double scale, TileStatistics *ou
   if (!plan) return false;
 
   std::vector<double> window(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) window[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2 * kPi * (i + 0.5) / n);
+  for (int i = 0; i < n; ++i)
+    window[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2 * kPi * (i + 0.5) / n);
 
   out->power.assign(static_cast<std::size_t>(n) * half, 0.0);
   std::vector<double> diagonal;  // |HH| of every 2 x 2 block
@@ -100,9 +102,11 @@ bool tile_statistics(const PixelRegion &region, double scale, TileStatistics *ou
     for (int c0 : cols) {
       double mean = 0.0;
       for (int i = 0; i < n; ++i) {
-        const T *row = pixels + (static_cast<std::size_t>(r0 + i) * region.cols + c0) * region.channels;
+        const T *row =
+            pixels + (static_cast<std::size_t>(r0 + i) * region.cols + c0) * region.channels;
         for (int j = 0; j < n; ++j) {
-          const double y = luminance(row + static_cast<std::size_t>(j) * region.channels, region.channels, scale);
+          const double y = luminance(row + static_cast<std::size_t>(j) * region.channels,
+                                     region.channels, scale);
           tile[static_cast<std::size_t>(i) * n + j] = y;
           mean += y;
           sum_squares += y * y;
@@ -119,7 +123,8 @@ bool tile_statistics(const PixelRegion &region, double scale, TileStatistics *ou
       for (int i = 0; i < n; ++i)
         for (int j = 0; j < n; ++j) {
           double &y = tile[static_cast<std::size_t>(i) * n + j];
-          y = (y - mean) * window[static_cast<std::size_t>(i)] * window[static_cast<std::size_t>(j)];
+          y = (y - mean) * window[static_cast<std::size_t>(i)] *
+              window[static_cast<std::size_t>(j)];
         }
       fftw_execute(plan.get());
       for (std::size_t k = 0; k < out->power.size(); ++k)
@@ -185,7 +190,8 @@ Cells whitened_cells(const TileStatistics &t, int *signal_ring) {
   // The photo's detail ends where its power meets the floor that noise and
   // compression leave (the outer quarter of the rings): beyond, there is
   // nothing of the motion to see.
-  std::vector<double> outer_rings(ring_mean.begin() + (3 * outer) / 4, ring_mean.begin() + outer + 1);
+  std::vector<double> outer_rings(ring_mean.begin() + (3 * outer) / 4,
+                                  ring_mean.begin() + outer + 1);
   const double noise_floor = median_of(outer_rings);
   int last_detail = 0;
   for (int r = kInnerRing; r <= outer; ++r)
@@ -195,8 +201,8 @@ Cells whitened_cells(const TileStatistics &t, int *signal_ring) {
   // Only a photo whose detail stops well inside (an enlarged one, say) is
   // cut there; one whose detail goes on, or stands above the floor nowhere
   // (flat all the way out), keeps every ring.
-  *signal_ring = last_detail == 0 || last_detail > outer / 2 ? outer
-                                                              : std::max(last_detail, kMinSignalRing);
+  *signal_ring =
+      last_detail == 0 || last_detail > outer / 2 ? outer : std::max(last_detail, kMinSignalRing);
 
   Cells kept;
   for (std::size_t k = 0; k < cells.value.size(); ++k) {
@@ -227,7 +233,8 @@ Profile project(const Cells &cells, int n, double degrees) {
   p.count.assign(p.sum.size(), 0);
   const double c = std::cos(degrees * kPi / 180.0), s = std::sin(degrees * kPi / 180.0);
   for (std::size_t k = 0; k < cells.value.size(); ++k) {
-    const auto bin = static_cast<std::size_t>(std::lround(cells.fx[k] * c + cells.fy[k] * s) + p.offset);
+    const auto bin =
+        static_cast<std::size_t>(std::lround(cells.fx[k] * c + cells.fy[k] * s) + p.offset);
     p.sum[bin] += cells.value[k];
     ++p.count[bin];
   }
@@ -285,7 +292,8 @@ class QuadraticTrend {
  public:
   explicit QuadraticTrend(const std::vector<double> &t) : basis_(3, std::vector<double>(t.size())) {
     for (std::size_t d = 0; d < 3; ++d) {
-      for (std::size_t i = 0; i < t.size(); ++i) basis_[d][i] = std::pow(t[i] / t.back(), double(d));
+      for (std::size_t i = 0; i < t.size(); ++i)
+        basis_[d][i] = std::pow(t[i] / t.back(), double(d));
       for (std::size_t e = 0; e < d; ++e) subtract(&basis_[d], e);
       double norm = 0.0;
       for (double v : basis_[d]) norm += v * v;
@@ -344,7 +352,8 @@ Length find_length(const Cells &cells, int n, int last_ring, double degrees) {
     fits.push_back(dot / (g_norm * (std::sqrt(norm) + 1e-300)));
   }
   if (fits.empty()) return {1.0, 0.0, 0.0};  // too little detail to tell any length
-  const auto best = static_cast<std::size_t>(std::max_element(fits.begin(), fits.end()) - fits.begin());
+  const auto best =
+      static_cast<std::size_t>(std::max_element(fits.begin(), fits.end()) - fits.begin());
   // Rivals: lengths more than 20 % away from the best and from its
   // multiples and fractions, whose zeros the best's share.
   const auto rival = [&](double length) {
@@ -420,7 +429,8 @@ MotionEstimate estimate_motion(const PixelRegion &region) {
 }
 
 int classic_length(double length) {
-  return static_cast<int>(std::clamp(std::lround(length), 1L, static_cast<long>(kLengthRange.upper)));
+  return static_cast<int>(
+      std::clamp(std::lround(length), 1L, static_cast<long>(kLengthRange.upper)));
 }
 
 const char *estimate_failure(EstimateStatus status) {

@@ -75,11 +75,11 @@ enum class EstimateStatus {
 
 struct MotionEstimate {
   EstimateStatus status = EstimateStatus::estimated;
-  double length = 1.0;       // pixels; 1: no motion found
-  double direction = 0.0;    // degrees, [0, 180)
+  double length = 1.0;     // pixels; 1: no motion found
+  double direction = 0.0;  // degrees, [0, 180)
   double k = kKRange.fallback;
-  double confidence = 0.0;   // 0 to 1
-  double noise = 0.0;        // sigma of the noise, levels of 255
+  double confidence = 0.0;  // 0 to 1
+  double noise = 0.0;       // sigma of the noise, levels of 255
 };
 
 // The smallest region estimated, in both dimensions.

@@ -36,9 +36,9 @@ struct OstrivoClass {
 
 static GList *ostrivo_query_procedures(GimpPlugIn *plug_in);
 static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar *name);
-static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mode,
-                                   GimpImage *image, GimpDrawable **drawables,
-                                   GimpProcedureConfig *config, gpointer run_data);
+static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mode, GimpImage *image,
+                                   GimpDrawable **drawables, GimpProcedureConfig *config,
+                                   gpointer run_data);
 
 G_DEFINE_TYPE(Ostrivo, ostrivo, GIMP_TYPE_PLUG_IN)
 
@@ -84,8 +84,8 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
   const ostrivo::SettingRange &k = ostrivo::kKRange;
   const ostrivo::SettingRange &frame = ostrivo::kFrameWidthRange;
   gimp_procedure_add_double_argument(procedure, "length", "Len_gth",
-                                     "Length of the motion in pixels", length.lower,
-                                     length.upper, length.fallback, G_PARAM_READWRITE);
+                                     "Length of the motion in pixels", length.lower, length.upper,
+                                     length.fallback, G_PARAM_READWRITE);
   gimp_procedure_add_double_argument(procedure, "direction", "_Direction",
                                      "Direction of the motion in degrees, clockwise from "
                                      "\"to the right\" (90 is straight down)",
@@ -104,10 +104,9 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
                                       FALSE, G_PARAM_READWRITE);
   gimp_procedure_add_choice_argument(
       procedure, "model", "Mo_tion model", "How the motion is modelled",
-      gimp_choice_new_with_values("smooth", kSmooth, "Smooth (sub-pixel line, mirrored edges)",
-                                  nullptr, "classic", kClassic,
-                                  "Classic (the GIMP 2.10 plug-in's line and frame)", nullptr,
-                                  nullptr),
+      gimp_choice_new_with_values(
+          "smooth", kSmooth, "Smooth (sub-pixel line, mirrored edges)", nullptr, "classic",
+          kClassic, "Classic (the GIMP 2.10 plug-in's line and frame)", nullptr, nullptr),
       "smooth", G_PARAM_READWRITE);
   gimp_procedure_add_boolean_argument(procedure, "auto-estimate", "Estimate the motion first",
                                       "Non-interactive runs: estimate length, direction and K "
@@ -124,9 +123,8 @@ static RepairSettings settings_of(GimpProcedureConfig *config) {
   g_object_get(config, "length", &s.length, "direction", &s.direction, "k", &s.k, "frame-width",
                &s.frame_width, "repair-brightness", &brightness, nullptr);
   s.repair_brightness = brightness != FALSE;
-  s.model = gimp_procedure_config_get_choice_id(config, "model") == kClassic
-                ? MotionModel::classic
-                : MotionModel::smooth;
+  s.model = gimp_procedure_config_get_choice_id(config, "model") == kClassic ? MotionModel::classic
+                                                                             : MotionModel::smooth;
   return s;
 }
 
@@ -229,13 +227,12 @@ static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
     gimp_preview_get_size(preview, &shown.width, &shown.height);
     // The preview draws 8-bit samples; what lies outside the area a repair
     // restores stays as it is.
-    const Babl *shown_format =
-        format.samples == SampleFormat::u8
-            ? format.babl
-            : babl_format(format.channels == 1   ? "Y' u8"
-                          : format.channels == 2 ? "Y'A u8"
-                          : format.channels == 3 ? "R'G'B' u8"
-                                                 : "R'G'B'A u8");
+    const Babl *shown_format = format.samples == SampleFormat::u8
+                                   ? format.babl
+                                   : babl_format(format.channels == 1   ? "Y' u8"
+                                                 : format.channels == 2 ? "Y'A u8"
+                                                 : format.channels == 3 ? "R'G'B' u8"
+                                                                        : "R'G'B'A u8");
     std::vector<guchar> canvas(static_cast<std::size_t>(shown.width) * shown.height *
                                format.channels);
     gegl_buffer_get(source, GEGL_RECTANGLE(shown.x, shown.y, shown.width, shown.height), 1.0,
@@ -258,13 +255,12 @@ static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
           out.data(), format.babl, GEGL_RECTANGLE(0, 0, context.width, context.height),
           GEGL_AUTO_ROWSTRIDE, nullptr, nullptr);
       const std::size_t row = static_cast<std::size_t>(shown.width) * format.channels;
-      gegl_buffer_get(repaired,
-                      GEGL_RECTANGLE(view.x - context.x, view.y - context.y, view.width,
-                                     view.height),
-                      1.0, shown_format,
-                      canvas.data() + static_cast<std::size_t>(view.y - shown.y) * row +
-                          static_cast<std::size_t>(view.x - shown.x) * format.channels,
-                      static_cast<gint>(row), GEGL_ABYSS_NONE);
+      gegl_buffer_get(
+          repaired, GEGL_RECTANGLE(view.x - context.x, view.y - context.y, view.width, view.height),
+          1.0, shown_format,
+          canvas.data() + static_cast<std::size_t>(view.y - shown.y) * row +
+              static_cast<std::size_t>(view.x - shown.x) * format.channels,
+          static_cast<gint>(row), GEGL_ABYSS_NONE);
       g_object_unref(repaired);
     }
     gimp_preview_draw_buffer(preview, canvas.data(), shown.width * format.channels);
@@ -288,9 +284,9 @@ static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
                       format.babl, out.data(), GEGL_AUTO_ROWSTRIDE);
   }
   // The column and the row that trimming left out keep their pixels.
-  for (const Area &strip : {Area{region.x + region.width, box.y, box.width - region.width, box.height},
-                            Area{box.x, region.y + region.height, region.width,
-                                 box.height - region.height}}) {
+  for (const Area &strip :
+       {Area{region.x + region.width, box.y, box.width - region.width, box.height},
+        Area{box.x, region.y + region.height, region.width, box.height - region.height}}) {
     if (!ok || strip.empty()) continue;
     std::vector<guchar> pixels;
     read(strip, &pixels);
@@ -328,8 +324,8 @@ static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedu
   if (e.status == ostrivo::EstimateStatus::estimated && e.length > 1.0) {
     const bool classic = gimp_procedure_config_get_choice_id(config, "model") == kClassic;
     const double length = classic ? ostrivo::classic_length(e.length) : e.length;
-    g_object_set(config, "length", length, "direction", std::round(e.direction * 10) / 10, "k",
-                 e.k, nullptr);
+    g_object_set(config, "length", length, "direction", std::round(e.direction * 10) / 10, "k", e.k,
+                 nullptr);
   }
   return e;
 }
@@ -447,7 +443,8 @@ static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mod
     }
     // No motion: nothing to repair, and a repair of none would only take
     // K's toll on the contrast.
-    if (e.length <= 1.0) return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
+    if (e.length <= 1.0)
+      return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
   }
 
   if (!render(drawable, config, nullptr))

@@ -83,8 +83,8 @@ class Cli : public ::testing::Test {
 };
 
 const BlurVals kSettings{8.0, 30.0, 0.002, 2.0, 0, 0};
-const std::vector<std::string> kSettingArgs = {"--model", "classic",       "--length", "8",
-                                               "--direction", "30",        "-k",       "0.002",
+const std::vector<std::string> kSettingArgs = {"--model",       "classic", "--length", "8",
+                                               "--direction",   "30",      "-k",       "0.002",
                                                "--frame-width", "2"};
 
 std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string> &more) {
@@ -136,8 +136,8 @@ TEST_F(Cli, SmoothModelIsTheDefaultAndTakesFractionalMotions) {
   s.direction = 33.5;
   s.model = MotionModel::smooth;
   cli::Image expected(im.rows, im.cols, im.bpp);
-  ASSERT_TRUE(repair_region({im.rows, im.cols, im.bpp, SampleFormat::u8, im.data(), expected.data()},
-                            s, false));
+  ASSERT_TRUE(repair_region(
+      {im.rows, im.cols, im.bpp, SampleFormat::u8, im.data(), expected.data()}, s, false));
   EXPECT_EQ(differences(load(path("smooth.png")), expected), "");
 }
 
@@ -216,9 +216,9 @@ TEST_F(Cli, OutputsAreReplacedOnlyWithForceAndInputsNever) {
 TEST_F(Cli, OutOfRangeOrMalformedOptionsAreRefusedBeforeAnyWork) {
   const std::string in = write("in.png", make_image(10, 12, 3, 9));
   const std::vector<std::vector<std::string>> bad = {
-      {"--length", "0"},     {"--length", "101"},  {"--length", "nan"}, {"--direction", "360"},
-      {"--direction", "-1"}, {"-k", "0"},          {"-k", "1.5"},       {"--frame-width", "11"},
-      {"--length", "abc"},   {"--no-such-option"}, {"--model", "linear"},  {"--quality", "0"},
+      {"--length", "0"},     {"--length", "101"},  {"--length", "nan"},   {"--direction", "360"},
+      {"--direction", "-1"}, {"-k", "0"},          {"-k", "1.5"},         {"--frame-width", "11"},
+      {"--length", "abc"},   {"--no-such-option"}, {"--model", "linear"}, {"--quality", "0"},
       {"--threads", "-1"},
   };
   for (const auto &args : bad) {
@@ -250,7 +250,8 @@ TEST_F(Cli, GreyImagesStayGreyWithTheLevelsOfTheRgbRoute) {
     grey.data()[p] = grey_rgb.data()[3 * p] = grey_rgb.data()[3 * p + 1] =
         grey_rgb.data()[3 * p + 2] = rgb.data()[3 * p];
   const std::string in = write("grey.png", grey);
-  const CliRun r = run_cli({"-q", "--model", "classic", "-l", "4", "-b", in, "-o", path("out.png")});
+  const CliRun r =
+      run_cli({"-q", "--model", "classic", "-l", "4", "-b", in, "-o", path("out.png")});
   ASSERT_EQ(r.status, 0) << r.err;
   const cli::Image out = load(path("out.png"));
   ASSERT_EQ(out.bpp, 1);
@@ -321,8 +322,8 @@ TEST_F(Cli, CameraMetadataAndColourProfileTravelAndOrientationIsApplied) {
   if (!g_find_program_in_path("exiftool")) GTEST_SKIP() << "exiftool is needed";
   // A 30 x 20 camera JPEG with a Display P3 profile, held on its side.
   const cli::Image im = make_image(20, 30, 3, 14);
-  VipsImage *plain = vips_image_new_from_memory(im.data(), im.bytes(), im.cols, im.rows, 3,
-                                                VIPS_FORMAT_UCHAR);
+  VipsImage *plain =
+      vips_image_new_from_memory(im.data(), im.bytes(), im.cols, im.rows, 3, VIPS_FORMAT_UCHAR);
   VipsImage *p3 = nullptr;
   ASSERT_EQ(vips_icc_transform(plain, &p3, "p3", "input_profile", "srgb", nullptr), 0);
   ASSERT_EQ(vips_jpegsave(p3, path("camera.jpg").c_str(), nullptr), 0);
@@ -377,9 +378,9 @@ TEST_F(Cli, DamagedAndAbsurdFilesAreRefusedAndTheOthersStillDone) {
                        reinterpret_cast<const Bytef *>(rows.data()), rows.size()),
               Z_OK);
     idat.resize(idat_size);
-    std::ofstream(absurd, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8)
-                                            << chunk("IHDR", ihdr) << chunk("IDAT", idat)
-                                            << chunk("IEND", "");
+    std::ofstream(absurd, std::ios::binary)
+        << std::string("\x89PNG\r\n\x1a\n", 8) << chunk("IHDR", ihdr) << chunk("IDAT", idat)
+        << chunk("IEND", "");
   }
 
   const CliRun r = run_cli({"-O", path("out"), path("cut.jpg"), absurd, good});
@@ -411,9 +412,9 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
   for (std::size_t k = 0; k < sharp.samples(); ++k)
     sharp.words()[k] = static_cast<std::uint16_t>(sharp8.data()[k] * 257);
   const std::string in = write("sharp16.png", sharp);
-  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "9", "-d", "90", in, "-o", path("blurred16.png")})
-                .status,
-            0);
+  ASSERT_EQ(
+      run_cli({"-q", "--simulate", "-l", "9", "-d", "90", in, "-o", path("blurred16.png")}).status,
+      0);
   const cli::Image blurred = load(path("blurred16.png"));
   ASSERT_EQ(blurred.bits, 16);
   cli::Image blurred8(blurred.rows, blurred.cols, blurred.bpp);
@@ -440,9 +441,9 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
 
 TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {
   const std::string sharp = OSTRIVO_SOURCE_DIR "/data/coffee.png";
-  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "15", "-d", "60", sharp, "-o", path("moved.png")})
-                .status,
-            0);
+  ASSERT_EQ(
+      run_cli({"-q", "--simulate", "-l", "15", "-d", "60", sharp, "-o", path("moved.png")}).status,
+      0);
   write("small.png", make_image(40, 40, 3, 19));
   cli::Image flat(100, 100, 3);
   std::memset(flat.data(), 128, flat.bytes());
@@ -461,11 +462,12 @@ TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {
 
   char file[512] = {0};
   double length = 0, direction = 0, k = 0, confidence = 0;
-  ASSERT_EQ(std::sscanf(moved.c_str(),
-                        "{\"file\": \"%511[^\"]\", \"length\": %lf, \"direction\": %lf, \"k\": %lf, "
-                        "\"confidence\": %lf}",
-                        file, &length, &direction, &k, &confidence),
-            5)
+  ASSERT_EQ(
+      std::sscanf(moved.c_str(),
+                  "{\"file\": \"%511[^\"]\", \"length\": %lf, \"direction\": %lf, \"k\": %lf, "
+                  "\"confidence\": %lf}",
+                  file, &length, &direction, &k, &confidence),
+      5)
       << moved;
   EXPECT_EQ(std::string(file), path("moved.png"));
   EXPECT_NEAR(length, 15, 2);
@@ -479,9 +481,8 @@ TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {
 TEST_F(Cli, AutoRepairsWithWhatItFindsAndSaysSo) {
   const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
   const std::string in = OSTRIVO_SOURCE_DIR "/data/coffee.png";
-  ASSERT_EQ(run_cli({"-q", "--simulate", "-l", "15", "-d", "60", in, "-o", path("moved.png")})
-                .status,
-            0);
+  ASSERT_EQ(
+      run_cli({"-q", "--simulate", "-l", "15", "-d", "60", in, "-o", path("moved.png")}).status, 0);
   const CliRun r = run_cli({"--auto", path("moved.png"), "-o", path("auto.png")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("repairing with length 1"), std::string::npos) << r.out;

@@ -44,7 +44,9 @@ bool GimpSession::run_batch(const std::string &script, int timeout_s, long memor
   return status == 0;
 }
 
-std::string GimpSession::result(const std::string &key) const {
+std::string GimpSession::result(const std::string &key) const { return result_in(log, key); }
+
+std::string result_in(const std::string &log, const std::string &key) {
   const std::string marker = "RESULT " + key + " ";
   const auto at = log.find(marker);
   if (at == std::string::npos) return "<missing>";

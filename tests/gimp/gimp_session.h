@@ -7,6 +7,9 @@
 
 namespace ostrivo::testing {
 
+// Value of the first "RESULT key value" line in `log`, or "<missing>".
+std::string result_in(const std::string &log, const std::string &key);
+
 struct GimpSession {
   std::string dir;      // temporary folder for profile, inputs and outputs
   std::string profile;  // the GIMP2_DIRECTORY the session runs with

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "gimp/gimp_session.h"
+
 namespace ostrivo::testing {
 
 const char *const kGimp3JobPrelude = R"PY(
@@ -62,8 +64,8 @@ std::string read_file(const std::string &path) {
 
 bool Gimp3Session::create(int timeout_s) {
   gchar *root_out = nullptr;
-  if (!g_spawn_command_line_sync(("bash " + kChroot + " path").c_str(), &root_out, nullptr,
-                                 nullptr, nullptr))
+  if (!g_spawn_command_line_sync(("bash " + kChroot + " path").c_str(), &root_out, nullptr, nullptr,
+                                 nullptr))
     return false;
   std::string root = root_out;
   g_free(root_out);
@@ -86,9 +88,11 @@ bool Gimp3Session::create(int timeout_s) {
   const std::string setup =
       "set -e; cmake -S /src -B " + build +
       " -DCMAKE_BUILD_TYPE=Release -DOSTRIVO_BUILD_TESTS=OFF -DOSTRIVO_BUILD_BENCH=OFF"
-      " -DOSTRIVO_BUILD_CLI=OFF >/dev/null; cmake --build " + build +
-      " --target ostrivo-gimp3 -j2 >/dev/null; mkdir -p " + dir + "/profile/plug-ins/ostrivo; "
-      "install -m755 " + build + "/gimp3/ostrivo " + dir + "/profile/plug-ins/ostrivo/ostrivo";
+      " -DOSTRIVO_BUILD_CLI=OFF >/dev/null; cmake --build " +
+      build + " --target ostrivo-gimp3 -j2 >/dev/null; mkdir -p " + dir +
+      "/profile/plug-ins/ostrivo; "
+      "install -m755 " +
+      build + "/gimp3/ostrivo " + dir + "/profile/plug-ins/ostrivo/ostrivo";
   const int status = inside(setup, host_path("setup.log"), timeout_s);
   log = read_file(host_path("setup.log"));
   return status == 0;
@@ -119,13 +123,7 @@ bool Gimp3Session::run(const std::string &job, int timeout_s, bool display,
   return status == 0;
 }
 
-std::string Gimp3Session::result(const std::string &key) const {
-  const std::string marker = "RESULT " + key + " ";
-  const auto at = log.find(marker);
-  if (at == std::string::npos) return "<missing>";
-  const auto start = at + marker.size();
-  return log.substr(start, log.find('\n', start) - start);
-}
+std::string Gimp3Session::result(const std::string &key) const { return result_in(log, key); }
 
 std::string Gimp3Session::plug_in_complaints() const {
   std::istringstream lines(log);

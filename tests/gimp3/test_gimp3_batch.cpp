@@ -135,9 +135,8 @@ class Gimp3Batch : public ::testing::Test {
     s.length = 15;
     s.direction = 60;
     s.model = MotionModel::smooth;
-    EXPECT_TRUE(blur_region({sharp.rows, sharp.cols, sharp.bpp, SampleFormat::u8, sharp.data(),
-                             blurred.data()},
-                            s));
+    EXPECT_TRUE(blur_region(
+        {sharp.rows, sharp.cols, sharp.bpp, SampleFormat::u8, sharp.data(), blurred.data()}, s));
     return blurred;
   }
   // The engine's smooth repair of a whole 8-bit image.
@@ -221,13 +220,14 @@ TEST_F(Gimp3Batch, SixteenBitLayersAreRepairedAtTheirOwnPrecision) {
   // The engine's float path on the same samples, to within a level's
   // rounding of the conversions.
   std::vector<float> src(in.samples()), dst(in.samples());
-  for (std::size_t k = 0; k < in.samples(); ++k) src[k] = static_cast<float>(in.words()[k] / 65535.0);
+  for (std::size_t k = 0; k < in.samples(); ++k)
+    src[k] = static_cast<float>(in.words()[k] / 65535.0);
   RepairSettings s;
   s.length = 9;
   s.direction = 60;
   s.model = MotionModel::smooth;
-  ASSERT_TRUE(repair_region({in.rows, in.cols, 3, SampleFormat::f32, src.data(), dst.data()}, s,
-                            false));
+  ASSERT_TRUE(
+      repair_region({in.rows, in.cols, 3, SampleFormat::f32, src.data(), dst.data()}, s, false));
   int far = 0;
   for (std::size_t k = 0; k < in.samples(); ++k)
     far += std::abs(got.words()[k] - std::lround(dst[k] * 65535.0)) > 1;
@@ -290,7 +290,9 @@ TEST_F(Gimp3Batch, ClassicBytesAreTheGimp210PlugInsBytes) {
   const std::string script =
       "(let* ((img (car (gimp-file-load RUN-NONINTERACTIVE \"rgb.png\" \"rgb.png\")))\n"
       "       (drw (car (gimp-image-get-active-drawable img))))\n"
-      "  (gimp-procedural-db-set-data \"plug-in-ostrivo\" 40 " + record + ")\n"
+      "  (gimp-procedural-db-set-data \"plug-in-ostrivo\" 40 " +
+      record +
+      ")\n"
       "  (plug-in-ostrivo RUN-WITH-LAST-VALS img drw)\n"
       "  (file-png-save2 RUN-NONINTERACTIVE img drw \"out.png\" \"out.png\" 0 9 0 0 0 0 0 0 1))\n"
       "(gimp-quit 0)\n";

@@ -109,10 +109,10 @@ TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
                artifacts + "/gimp3-dialog-edited.png'")
                   .c_str());
 
-  for (const char *check :
-       {"dialog-opened", "estimate-changes-settings", "preview-redrawn"})
+  for (const char *check : {"dialog-opened", "estimate-changes-settings", "preview-redrawn"})
     EXPECT_NE(session.log.find(std::string("CHECK ") + check + " yes"), std::string::npos)
-        << check << "\n" << session.log;
+        << check << "\n"
+        << session.log;
   EXPECT_EQ(session.plug_in_complaints(), "");
   EXPECT_EQ(session.result("cancel"), "cancel");
   EXPECT_EQ(differences(load(session.host_path("after-cancel.png")), in), "");
@@ -124,8 +124,8 @@ TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
   s.k = 0.001;
   s.model = MotionModel::smooth;
   Image expected(in.rows, in.cols, in.bpp);
-  ASSERT_TRUE(repair_region({in.rows, in.cols, in.bpp, SampleFormat::u8, in.data(), expected.data()},
-                            s, false));
+  ASSERT_TRUE(repair_region(
+      {in.rows, in.cols, in.bpp, SampleFormat::u8, in.data(), expected.data()}, s, false));
   EXPECT_EQ(differences(load(session.host_path("after-ok.png")), expected), "");
   EXPECT_EQ(session.result("last"), "success");
   EXPECT_EQ(differences(load(session.host_path("last.png")), expected), "");

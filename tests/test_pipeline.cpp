@@ -82,13 +82,15 @@ class Pipeline : public EngineTest {
   }
 };
 
+// A region and the settings it is repaired with.
+struct Case {
+  int rows, cols, bpp;
+  double length, direction, frame_width;
+};
+
 }  // namespace
 
 TEST_F(Pipeline, DirectAndFramePathsMatchTheirRoutinesOnOddAndEvenSizes) {
-  struct Case {
-    int rows, cols, bpp;
-    double length, direction, frame_width;
-  };
   const Case cases[] = {
       {8, 10, 3, 5, 30, 0.0},  {13, 17, 3, 4, 135, 0.0}, {12, 16, 4, 6, 200, 0.0},
       {8, 10, 3, 5, 30, 10.0}, {11, 7, 4, 3, 300, 5.0},  {10, 100, 3, 7, 45, 10.0},
@@ -129,10 +131,6 @@ std::vector<double> exactly_framed(const std::vector<double> &channel, int rows,
 }
 
 TEST_F(Pipeline, FramePathEqualsTheExactFrameThenTheWienerStep) {
-  struct Case {
-    int rows, cols, bpp;
-    double length, direction, frame_width;
-  };
   const Case cases[] = {
       {20, 40, 3, 2, 0, 5.0},     {21, 33, 4, 20, 90, 9.0},  {30, 40, 3, 7, 135, 3.5},
       {17, 50, 3, 10, 200, 1.0},  {40, 31, 4, 4, 300, 10.0}, {16, 100, 3, 12, 45, 0.5},

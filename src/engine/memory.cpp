@@ -28,8 +28,6 @@ void *allocate(std::size_t bytes) {
   return block;
 }
 
-void deallocate(void *block, std::size_t /*bytes*/) { g_free(block); }
-
 class BlockCache {
  public:
   ~BlockCache() { release(); }
@@ -51,7 +49,7 @@ class BlockCache {
   void give(void *block, std::size_t bytes) {
     if (block == nullptr) return;
     if (bytes < kKeepFrom || bytes > limit()) {
-      deallocate(block, bytes);
+      g_free(block);
       return;
     }
     std::vector<Kept> freed;
@@ -66,12 +64,12 @@ class BlockCache {
       kept_.push_back({block, bytes});
       total_ += bytes;
     }
-    for (const Kept &old : freed) deallocate(old.block, old.bytes);
+    for (const Kept &old : freed) g_free(old.block);
   }
 
   void release() {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const Kept &k : kept_) deallocate(k.block, k.bytes);
+    for (const Kept &k : kept_) g_free(k.block);
     kept_.clear();
     total_ = 0;
   }
@@ -104,7 +102,7 @@ void give_block(void *block, std::size_t bytes) {
   try {
     cache().give(block, bytes);
   } catch (...) {  // a full vector: the block simply goes back to the system
-    deallocate(block, bytes);
+    g_free(block);
   }
 }
 void release_kept_blocks() { cache().release(); }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "engine/pipeline.h"
@@ -172,11 +173,9 @@ static PixelFormat pixel_format(GimpDrawable *drawable) {
   const bool alpha = gimp_drawable_has_alpha(drawable);
   const bool eight = babl_format_get_type(gimp_drawable_get_format(drawable), 0) == babl_type("u8");
   const char *name = grey ? (alpha ? "Y'A" : "Y'") : (alpha ? "R'G'B'A" : "R'G'B'");
-  const gchar *format = g_strdup_printf("%s %s", name, eight ? "u8" : "float");
-  PixelFormat f{babl_format(format), (grey ? 1 : 3) + (alpha ? 1 : 0),
-                eight ? SampleFormat::u8 : SampleFormat::f32};
-  g_free(const_cast<gchar *>(format));
-  return f;
+  const std::string format = std::string(name) + (eight ? " u8" : " float");
+  return {babl_format(format.c_str()), (grey ? 1 : 3) + (alpha ? 1 : 0),
+          eight ? SampleFormat::u8 : SampleFormat::f32};
 }
 
 static PixelRegion region_of(const Area &a, const PixelFormat &f, const void *src, void *dst) {

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/pipeline.h"
 #include "engine/planes.h"
-#include "engine/settings.h"
 #include "engine/threads.h"
+#include "gimp2.h"
+#include "ostrivo/repair.h"
 
 using namespace ostrivo;
 
@@ -80,14 +80,12 @@ double time_pipeline(const Size &s, bool framed, const std::vector<guchar> &src)
 // The smooth model on the same region and motion (its mirrored extension
 // instead of the frame).
 double time_smooth(const Size &s, const std::vector<guchar> &src) {
-  RepairSettings settings = repair_settings(bvals);
-  settings.length = 10;
-  settings.direction = 30;
-  settings.model = MotionModel::smooth;
+  RepairSettings settings;
+  settings.motion = SmoothLine{10, 30};
   std::vector<guchar> dst(src.size());
   const auto start = std::chrono::steady_clock::now();
-  if (!repair_region({s.rows, s.cols, 3, SampleFormat::u8, src.data(), dst.data()}, settings,
-                     false)) {
+  if (repair_area({s.rows, s.cols, 3, SampleFormat::u8, src.data(), dst.data()}, settings)
+          .outcome != Outcome::repaired) {
     std::fprintf(stderr, "region refused\n");
     std::exit(1);
   }
@@ -170,7 +168,7 @@ int main(int argc, char **argv) {
     } else if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {
       sizes = argv[++i];
     } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
-      set_engine_threads(std::atoi(argv[++i]));
+      setenv("OSTRIVO_THREADS", argv[++i], 1);  // the default of every call
     } else {
       std::fprintf(stderr, "usage: %s [--repeat N] [--sizes 1,4,12] [--threads N]\n", argv[0]);
       return 2;
@@ -183,7 +181,7 @@ int main(int argc, char **argv) {
   std::printf(
       "imageRestoration, RGB, length 10, direction 30, frame path 1 %%; %d threads; "
       "best of %d\n",
-      engine_threads(), repeat);
+      engine_threads(0), repeat);
   std::printf(
       "floor: FFTW's single-thread 2-D transforms of the direct path (1 + 2 per "
       "channel)\n");
@@ -217,27 +215,32 @@ int main(int argc, char **argv) {
   // A live preview of 400 x 400 pixels in the middle of a 12-megapixel
   // region: the view with its margin, repaired as a window of the region.
   const Size big = kSizes[2];
-  for (MotionModel model : {MotionModel::classic, MotionModel::smooth})
+  for (bool classic : {true, false})
     for (double length : {10.0, 40.0}) {
-      RepairSettings settings = repair_settings(kDefaultBlurVals);
-      settings.length = length;
-      settings.direction = 30;
-      settings.model = model;
-      const int margin = preview_margin(settings);
-      const int rows = kPreview.rows + 2 * margin, cols = kPreview.cols + 2 * margin;
+      RepairSettings settings;
+      if (classic)
+        settings.motion = ClassicLine{length, 30, 1.0};
+      else
+        settings.motion = SmoothLine{length, 30};
+      const Rect area{0, 0, big.cols, big.rows};
+      const PreviewPlan plan =
+          plan_preview(settings, area,
+                       {(big.cols - kPreview.cols) / 2, (big.rows - kPreview.rows) / 2,
+                        kPreview.cols, kPreview.rows});
+      const int rows = plan.context.height, cols = plan.context.width;
       const auto window = photo_like(rows, cols);
       std::vector<guchar> out(window.size());
       double best = 1e300;
       for (int r = 0; r < 5 * repeat; ++r) {
         const auto start = std::chrono::steady_clock::now();
-        repair_window({rows, cols, 3, SampleFormat::u8, window.data(), out.data()},
-                      {(big.rows - rows) / 2, (big.cols - cols) / 2}, big.rows, big.cols, settings);
+        repair_preview({rows, cols, 3, SampleFormat::u8, window.data(), out.data()}, plan,
+                       settings);
         best = std::min(best, seconds_since(start));
       }
       std::printf(
           "preview %s %2.0f px: 400x400 view in a 12 MP region, %dx%d with its margin: "
           "%.1f ms (goal well under 100 ms)\n",
-          model == MotionModel::classic ? "classic" : "smooth ", length, cols, rows, best * 1e3);
+          classic ? "classic" : "smooth ", length, cols, rows, best * 1e3);
     }
 
   const auto preview = photo_like(kPreview.rows, kPreview.cols);

@@ -14,7 +14,11 @@ set -euo pipefail
 R=${OSTRIVO_GIMP3_ROOT:-/var/cache/ostrivo/trixie}
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 MIRROR=${OSTRIVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# GIMP 3 and what the whole tree needs to build and test with Debian 13's
+# compiler (GCC 14): the engine, ostrivo-cli and their tests.
 PACKAGES="gimp libgimp-3.0-dev g++ pkg-config cmake make libfftw3-dev libglib2.0-dev \
+  libvips-dev zlib1g-dev libgtest-dev libimage-exiftool-perl \
+  libheif-plugin-x265 libheif-plugin-libde265 libheif-plugin-aomenc libheif-plugin-dav1d \
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core"
 
 die() { echo "gimp3-chroot: $*" >&2; exit 1; }
@@ -39,6 +43,14 @@ inside() {
     DEBIAN_FRONTEND=noninteractive bash -ec "$1"
 }
 
+# Whether every package of the list is installed in the chroot (dpkg-query
+# -W alone also answers for packages it merely knows of).
+installed() {
+  local status
+  status=$(chroot "$R" dpkg-query -W -f='${Status}\n' $PACKAGES 2>/dev/null) || return 1
+  [ "$(grep -c 'install ok installed' <<< "$status")" -eq "$(wc -w <<< "$PACKAGES")" ]
+}
+
 setup() {
   if [ ! -x "$R/usr/bin/apt-get" ]; then
     command -v debootstrap >/dev/null || die "debootstrap is missing (scripts/deps.sh installs it)"
@@ -55,7 +67,7 @@ setup() {
   fi
   mounts
   trap unmounts EXIT
-  if ! inside "dpkg-query -W $PACKAGES >/dev/null 2>&1"; then
+  if ! installed; then
     echo "gimp3-chroot: installing GIMP 3 and the build tools"
     inside "apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends $PACKAGES >/dev/null"
   fi
@@ -65,7 +77,11 @@ setup() {
 case "${1:-}" in
   setup) setup ;;
   run)
-    [ -x "$R/usr/bin/gimp-console-3.0" ] || setup
+    # Made, and holding every package the list names (it grows as the
+    # project does).
+    if [ ! -x "$R/usr/bin/gimp-console-3.0" ] || ! installed; then
+      (setup)
+    fi
     mounts
     trap unmounts EXIT
     inside "$2"

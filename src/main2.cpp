@@ -3,11 +3,11 @@
 // registration, the run modes, the stored settings and the region driver
 // `repair` that feeds the restoration engine.
 #include <cmath>
+#include <memory>
+#include <string>
 
-#include "engine/pipeline.h"
-#include "engine/planes.h"
-#include "engine/progress.h"
-#include "engine/settings.h"
+#include "gimp2.h"
+#include "ostrivo/repair.h"
 #include "plugin.h"
 #include "ui/dialog.h"
 
@@ -113,11 +113,12 @@ static void run(const gchar * /*name*/, gint nparams, const GimpParam *param, gi
       break;
   }
 
+  static std::string message;
   if (!repair_region(drawable, nullptr)) {
     status = GIMP_PDB_EXECUTION_ERROR;
-    error =
-        "Ostrivo: the area to repair is too large for this machine's memory; "
-        "select a smaller part of the image.";
+    message = "Ostrivo: " + ostrivo::refusal_message(ostrivo::Refusal::no_memory) +
+              "; select a smaller part of the image.";
+    error = message.c_str();
   }
   gimp_displays_flush();
   gimp_drawable_detach(drawable);
@@ -136,16 +137,31 @@ struct Rect {
   gint x, y, width, height;
 };
 
+// Pixels of a rectangle of the drawable, or nothing when its memory cannot
+// be had.
+struct Pixels {
+  explicit Pixels(const Rect &r, gint bpp) {
+    gsize bytes = 0;
+    if (r.width > 0 && r.height > 0 &&
+        !g_size_checked_mul(&bytes, static_cast<gsize>(r.width), static_cast<gsize>(r.height)))
+      return;
+    if (!g_size_checked_mul(&bytes, bytes, static_cast<gsize>(bpp))) return;
+    sized = true;
+    if (bytes > 0) data.reset(static_cast<guchar *>(g_try_malloc(bytes)));
+  }
+  bool ok() const { return sized && data != nullptr; }
+  bool sized = false;
+  std::unique_ptr<guchar, decltype(&g_free)> data{nullptr, g_free};
+};
+
 // Copies a strip of the drawable unchanged into the shadow buffer, so that
 // the merge leaves it as it was.
 bool copy_strip(GimpPixelRgn *src, GimpPixelRgn *dst, const Rect &strip, gint bpp) {
-  std::size_t bytes = 0;
   if (strip.width <= 0 || strip.height <= 0) return true;
-  if (!ostrivo::pixel_buffer_bytes(strip.height, strip.width, bpp, &bytes)) return false;
-  ostrivo::Buffer<guchar> pixels(bytes);
-  if (!pixels) return false;
-  gimp_pixel_rgn_get_rect(src, pixels.get(), strip.x, strip.y, strip.width, strip.height);
-  gimp_pixel_rgn_set_rect(dst, pixels.get(), strip.x, strip.y, strip.width, strip.height);
+  Pixels pixels(strip, bpp);
+  if (!pixels.ok()) return false;
+  gimp_pixel_rgn_get_rect(src, pixels.data.get(), strip.x, strip.y, strip.width, strip.height);
+  gimp_pixel_rgn_set_rect(dst, pixels.data.get(), strip.x, strip.y, strip.width, strip.height);
   return true;
 }
 
@@ -178,8 +194,10 @@ gboolean repair_region(GimpDrawable *drawable, GimpPreview *preview) {
   }
   Rect region = box;
   if (final_run) {
-    region.width -= region.width % 2;
-    region.height -= region.height % 2;
+    const ostrivo::AreaPart part =
+        ostrivo::repaired_part(ostrivo::repair_settings(bvals), box.height, box.width);
+    region.width = part.cols;
+    region.height = part.rows;
   }
 
   gimp_tile_cache_ntiles(2 * (drawable->width / gimp_tile_width() + 1));
@@ -189,17 +207,15 @@ gboolean repair_region(GimpDrawable *drawable, GimpPreview *preview) {
 
   // A refused region still leaves a copy of its source in the output, which
   // is what a preview then shows; a final run merges nothing.
-  std::size_t bytes = 0;
-  bool ok = ostrivo::pixel_buffer_bytes(region.height, region.width, bpp, &bytes);
-  if (ok && bytes > 0) {
-    ostrivo::Buffer<guchar> input(bytes);
-    ostrivo::Buffer<guchar> output(bytes);
-    ok = input && output;
+  Pixels input(region, bpp), output(region, bpp);
+  bool ok = input.sized;
+  if (ok && region.width > 0 && region.height > 0) {
+    ok = input.ok() && output.ok();
     if (ok) {
-      gimp_pixel_rgn_get_rect(&src_rgn, input.get(), region.x, region.y, region.width,
+      gimp_pixel_rgn_get_rect(&src_rgn, input.data.get(), region.x, region.y, region.width,
                               region.height);
-      guchar *out = output.get();
-      ok = ostrivo::imageRestoration(input.get(), &out, region.height, region.width, bpp);
+      guchar *out = output.data.get();
+      ok = ostrivo::imageRestoration(input.data.get(), &out, region.height, region.width, bpp);
       if (ok || !final_run)
         gimp_pixel_rgn_set_rect(&dst_rgn, out, region.x, region.y, region.width, region.height);
     }

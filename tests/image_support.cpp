@@ -6,8 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/pipeline.h"
-
 namespace ostrivo::testing {
 
 cli::Image make_image(int rows, int cols, int bpp, unsigned seed) {
@@ -48,6 +46,22 @@ cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
     std::memcpy(out.data() + (static_cast<std::size_t>(y + r) * in.cols + x) * in.bpp,
                 &result[r * row_bytes], row_bytes);
   return out;
+}
+
+cli::Image job_result(const cli::Image &in, const RepairSettings &settings, bool blur) {
+  cli::Image out(in.rows, in.cols, in.bpp, in.bits);
+  const PixelRegion area{in.rows,   in.cols,
+                         in.bpp,    in.bits == 16 ? SampleFormat::u16 : SampleFormat::u8,
+                         in.data(), out.data()};
+  const JobResult result = blur ? blur_area(area, settings) : repair_area(area, settings);
+  EXPECT_EQ(result.outcome, Outcome::repaired);
+  return out;
+}
+
+cli::Image smooth_result(const cli::Image &in, double length, double direction, bool blur) {
+  RepairSettings s;
+  s.motion = SmoothLine{length, direction};
+  return job_result(in, s, blur);
 }
 
 std::string differences(const cli::Image &a, const cli::Image &b) {

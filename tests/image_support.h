@@ -5,8 +5,9 @@
 
 #include <string>
 
-#include "cli/image_file.h"
-#include "engine/settings.h"
+#include "gimp2.h"
+#include "image_file.h"
+#include "ostrivo/repair.h"
 
 namespace ostrivo::testing {
 
@@ -20,6 +21,13 @@ cli::Image load(const std::string &path);
 // `in` with the rows x cols rectangle at (x, y) replaced by the engine's
 // restoration of it under `settings` (a final run's).
 cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows, BlurVals settings);
+
+// The repair job's result on the whole image (16-bit words too), or with
+// `blur` its blur.
+cli::Image job_result(const cli::Image &in, const RepairSettings &settings, bool blur = false);
+
+// The smooth line's repair (or blur) of the whole image.
+cli::Image smooth_result(const cli::Image &in, double length, double direction, bool blur = false);
 
 // "" when the images are equal, else where they differ.
 std::string differences(const cli::Image &a, const cli::Image &b);

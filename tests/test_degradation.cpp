@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/degradation.h"
 #include "test_support.h"
 
 using namespace ostrivo;

@@ -2,12 +2,13 @@
 // (every frequency present) blurred by the engine's smooth motion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
-#include "engine/pipeline.h"
-#include "estimate/motion_estimate.h"
+#include "ostrivo/estimate.h"
+#include "ostrivo/repair.h"
 
 using namespace ostrivo;
 
@@ -19,28 +20,28 @@ double length_tolerance(double length) { return std::max(2.0, 0.1 * length); }
 
 // Random detail of `channels` bytes a pixel, blurred by the motion (when its
 // length is over 1), with Gaussian noise of `sigma` levels.
-std::vector<guchar> photo(int rows, int cols, int channels, double length, double direction,
-                          double sigma = 0.0) {
+std::vector<unsigned char> photo(int rows, int cols, int channels, double length, double direction,
+                                 double sigma = 0.0) {
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> level(20, 235);
-  std::vector<guchar> sharp(static_cast<std::size_t>(rows * cols * channels));
-  for (guchar &v : sharp) v = static_cast<guchar>(level(rng));
-  std::vector<guchar> out(sharp);
+  std::vector<unsigned char> sharp(static_cast<std::size_t>(rows * cols * channels));
+  for (unsigned char &v : sharp) v = static_cast<unsigned char>(level(rng));
+  std::vector<unsigned char> out(sharp);
   if (length > 1.0) {
     RepairSettings s;
-    s.length = length;
-    s.direction = direction;
-    s.model = MotionModel::smooth;
-    EXPECT_TRUE(blur_region({rows, cols, channels, SampleFormat::u8, sharp.data(), out.data()}, s));
+    s.motion = SmoothLine{length, direction};
+    EXPECT_EQ(
+        blur_area({rows, cols, channels, SampleFormat::u8, sharp.data(), out.data()}, s).outcome,
+        Outcome::repaired);
   }
   std::normal_distribution<double> noise(0.0, sigma);
   if (sigma > 0)
-    for (guchar &v : out)
-      v = static_cast<guchar>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
+    for (unsigned char &v : out)
+      v = static_cast<unsigned char>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
   return out;
 }
 
-MotionEstimate estimate(const std::vector<guchar> &px, int rows, int cols, int channels) {
+MotionEstimate estimate(const std::vector<unsigned char> &px, int rows, int cols, int channels) {
   return estimate_motion({rows, cols, channels, SampleFormat::u8, px.data(), nullptr});
 }
 
@@ -91,6 +92,6 @@ TEST(Estimate, SharpDetailIsNoMotion) {
 
 TEST(Estimate, TooSmallOrFlatRegionsAreNotGuessed) {
   EXPECT_EQ(estimate(photo(63, 200, 3, 10, 0), 63, 200, 3).status, EstimateStatus::too_small);
-  const std::vector<guchar> flat(static_cast<std::size_t>(128 * 128 * 4), 90);
+  const std::vector<unsigned char> flat(static_cast<std::size_t>(128 * 128 * 4), 90);
   EXPECT_EQ(estimate(flat, 128, 128, 4).status, EstimateStatus::too_flat);
 }

@@ -5,9 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/degradation.h"
 #include "engine/frame.h"
-#include "engine/wiener.h"
 #include "test_support.h"
 
 using namespace ostrivo;

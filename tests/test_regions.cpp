@@ -6,8 +6,8 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/pipeline.h"
-#include "engine/threads.h"
+#include "engine/region.h"
+#include "ostrivo/repair.h"
 #include "test_support.h"
 
 using namespace ostrivo;
@@ -18,19 +18,14 @@ namespace {
 
 class Regions : public EngineTest {
  protected:
-  void TearDown() override {
-    set_engine_threads(0);
-    EngineTest::TearDown();
-  }
-
   template <typename T>
   static std::vector<T> repair(const std::vector<T> &src, int rows, int cols, int channels,
-                               const RepairSettings &settings) {
+                               const RepairSettings &settings, int threads = 0) {
     std::vector<T> dst(src.size());
     const PixelRegion region{rows,       cols,
                              channels,   sizeof(T) == 1 ? SampleFormat::u8 : SampleFormat::f32,
                              src.data(), dst.data()};
-    EXPECT_TRUE(repair_region(region, settings, false));
+    EXPECT_EQ(repair_region(region, settings, threads, {}).outcome, Outcome::repaired);
     return dst;
   }
 
@@ -40,11 +35,9 @@ class Regions : public EngineTest {
     return out;
   }
 
-  static RepairSettings motion(double length, double direction, double frame_width) {
+  static RepairSettings classic(double length, double direction, double frame_width) {
     RepairSettings s;
-    s.length = length;
-    s.direction = direction;
-    s.frame_width = frame_width;
+    s.motion = ClassicLine{length, direction, frame_width};
     return s;
   }
 };
@@ -58,23 +51,21 @@ constexpr double kHalfLevel = 0.5 + 1e-4;
 TEST_F(Regions, ResultsDoNotDependOnTheNumberOfThreads) {
   // Enough rows and columns for many chunks of every pass, and a frame.
   const int rows = 150, cols = 97;
-  RepairSettings s = motion(9, 30, 4.0);
+  RepairSettings s = classic(9, 30, 4.0);
   s.repair_brightness = true;
   const auto bytes = pattern_pixels(rows, cols, 4);
   const auto floats = as_floats(bytes);
-  set_engine_threads(1);
-  const auto bytes_one = repair(bytes, rows, cols, 4, s);
-  const auto floats_one = repair(floats, rows, cols, 4, s);
+  const auto bytes_one = repair(bytes, rows, cols, 4, s, 1);
+  const auto floats_one = repair(floats, rows, cols, 4, s, 1);
   for (int threads : {2, 3, 7}) {
-    set_engine_threads(threads);
-    EXPECT_EQ(repair(bytes, rows, cols, 4, s), bytes_one) << threads << " threads";
-    EXPECT_EQ(repair(floats, rows, cols, 4, s), floats_one) << threads << " threads";
+    EXPECT_EQ(repair(bytes, rows, cols, 4, s, threads), bytes_one) << threads << " threads";
+    EXPECT_EQ(repair(floats, rows, cols, 4, s, threads), floats_one) << threads << " threads";
   }
 }
 
 TEST_F(Regions, FloatSamplesAreTheByteRepairWithoutRounding) {
   const int rows = 40, cols = 36;
-  const RepairSettings s = motion(7, 120, 0.0);
+  const RepairSettings s = classic(7, 120, 0.0);
   const auto bytes = pattern_pixels(rows, cols, 3);
   const auto rounded = repair(bytes, rows, cols, 3, s);
   const auto exact = repair(as_floats(bytes), rows, cols, 3, s);
@@ -92,7 +83,7 @@ TEST_F(Regions, FloatSamplesAreTheByteRepairWithoutRounding) {
 
 TEST_F(Regions, GreyIsRepairedAsRgbWhoseChannelsAreThatGrey) {
   const int rows = 24, cols = 30;
-  RepairSettings s = motion(6, 60, 2.0);
+  RepairSettings s = classic(6, 60, 2.0);
   s.repair_brightness = true;
   const auto grey = pattern_pixels(rows, cols, 2);  // grey and alpha
   std::vector<guchar> rgba(static_cast<std::size_t>(rows * cols * 4));
@@ -108,7 +99,7 @@ TEST_F(Regions, GreyIsRepairedAsRgbWhoseChannelsAreThatGrey) {
 
 TEST_F(Regions, FloatBrightnessRepairMapsTheValueRangeOntoTheSources) {
   const int rows = 20, cols = 26;
-  RepairSettings s = motion(8, 10, 0.0);
+  RepairSettings s = classic(8, 10, 0.0);
   s.k = 0.0001;  // rings well beyond the source's range
   s.repair_brightness = true;
   const auto src = as_floats(pattern_pixels(rows, cols, 3));
@@ -140,36 +131,37 @@ TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
         src[static_cast<std::size_t>((i * cols + j) * channels + c)] =
             static_cast<guchar>(128 + 60 * std::sin(i * 0.11 + c) * std::cos(j * 0.07) +
                                 40 * std::sin((i + 2 * j) * 0.5));
-  for (MotionModel model : {MotionModel::classic, MotionModel::smooth}) {
-    RepairSettings s = motion(12, 30, 1.0);
+  for (const Motion &motion : {Motion{ClassicLine{12, 30, 1.0}}, Motion{SmoothLine{12, 30}}}) {
+    RepairSettings s;
+    s.motion = motion;
     s.k = 0.005;
-    s.model = model;
     const auto whole = repair(src, rows, cols, channels, s);
-    const auto window_error = [&](int top, int left, int view_rows, int view_cols, bool context) {
-      const int margin = context ? preview_margin(s) : 0;
-      const int t = std::max(0, top - margin), l = std::max(0, left - margin);
-      const int b = std::min(rows, top + view_rows + margin),
-                r = std::min(cols, left + view_cols + margin);
-      std::vector<guchar> in(static_cast<std::size_t>((b - t) * (r - l) * channels)),
+    const Rect area{0, 0, cols, rows};
+    // The mean absolute difference from the whole repair over a view, with
+    // the preview's context around it, or repaired as a region of its own.
+    const auto window_error = [&](const Rect &view, bool context) {
+      const PreviewPlan plan = plan_preview(s, area, view);
+      const Rect &c = context ? plan.context : view;
+      std::vector<guchar> in(static_cast<std::size_t>(c.width * c.height * channels)),
           out(in.size());
-      for (int i = t; i < b; ++i)
-        std::copy_n(&src[static_cast<std::size_t>((i * cols + l) * channels)], (r - l) * channels,
-                    &in[static_cast<std::size_t>((i - t) * (r - l) * channels)]);
-      const PixelRegion px{b - t, r - l, channels, SampleFormat::u8, in.data(), out.data()};
-      EXPECT_TRUE(context ? repair_window(px, {t, l}, rows, cols, s) : repair_region(px, s, false));
+      for (int i = c.y; i < c.y + c.height; ++i)
+        std::copy_n(&src[static_cast<std::size_t>((i * cols + c.x) * channels)], c.width * channels,
+                    &in[static_cast<std::size_t>((i - c.y) * c.width * channels)]);
+      const PixelRegion px{c.height, c.width, channels, SampleFormat::u8, in.data(), out.data()};
+      const JobResult done = context ? repair_preview(px, plan, s) : repair_region(px, s, 0, {});
+      EXPECT_EQ(done.outcome, Outcome::repaired);
       double sum = 0;
-      for (int i = top; i < top + view_rows; ++i)
-        for (int j = left * channels; j < (left + view_cols) * channels; ++j)
-          sum += std::fabs(
-              double(
-                  out[static_cast<std::size_t>((i - t) * (r - l) * channels + j - l * channels)]) -
-              whole[static_cast<std::size_t>(i * cols * channels + j)]);
-      return sum / (view_rows * view_cols * channels);
+      for (int i = view.y; i < view.y + view.height; ++i)
+        for (int j = view.x * channels; j < (view.x + view.width) * channels; ++j)
+          sum += std::fabs(double(out[static_cast<std::size_t>((i - c.y) * c.width * channels + j -
+                                                               c.x * channels)]) -
+                           whole[static_cast<std::size_t>(i * cols * channels + j)]);
+      return sum / (view.width * view.height * channels);
     };
-    SCOPED_TRACE(model == MotionModel::classic ? "classic" : "smooth");
-    EXPECT_LT(window_error(100, 120, 100, 120, true), kInsideTolerance);
+    SCOPED_TRACE(std::holds_alternative<ClassicLine>(motion) ? "classic" : "smooth");
+    EXPECT_LT(window_error({120, 100, 120, 100}, true), kInsideTolerance);
     // At the region's corner it is further off, but much closer than the
     // view repaired as a region of its own.
-    EXPECT_LT(window_error(0, 0, 100, 120, true), 0.5 * window_error(0, 0, 100, 120, false));
+    EXPECT_LT(window_error({0, 0, 120, 100}, true), 0.5 * window_error({0, 0, 120, 100}, false));
   }
 }

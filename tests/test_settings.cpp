@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/settings.h"
+#include "compat/gimp2.h"
 
 using namespace ostrivo;
 

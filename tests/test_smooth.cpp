@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/pipeline.h"
-#include "engine/smooth_motion.h"
+#include "engine/psf.h"
+#include "engine/region.h"
 
 using namespace ostrivo;
 
@@ -24,12 +24,12 @@ std::map<std::pair<int, int>, double> cells(const std::vector<PsfTap> &taps) {
 
 RepairSettings smooth(double length, double direction, double k) {
   RepairSettings s;
-  s.length = length;
-  s.direction = direction;
+  s.motion = SmoothLine{length, direction};
   s.k = k;
-  s.model = MotionModel::smooth;
   return s;
 }
+
+bool repaired(const JobResult &result) { return result.outcome == Outcome::repaired; }
 
 }  // namespace
 
@@ -81,8 +81,8 @@ TEST(SmoothModel, UniformPlanesStayUniform) {
   const int rows = 30, cols = 44;
   const std::vector<float> flat(static_cast<std::size_t>(rows * cols), 0.6f);
   std::vector<float> out(flat.size());
-  ASSERT_TRUE(repair_region({rows, cols, 1, SampleFormat::f32, flat.data(), out.data()},
-                            smooth(9.5, 37, 0.01), false));
+  ASSERT_TRUE(repaired(repair_region({rows, cols, 1, SampleFormat::f32, flat.data(), out.data()},
+                                     smooth(9.5, 37, 0.01), 0, {})));
   for (float v : out) ASSERT_NEAR(v, 0.6 / 1.01, 1e-6);  // c / (1 + K): H(0) is 1
 }
 
@@ -101,9 +101,10 @@ TEST(SmoothModel, MirroredExtensionRestoresTheInteriorOfABlurredPlane) {
   for (double direction : {0.0, 90.0}) {
     SCOPED_TRACE(direction);
     const RepairSettings s = smooth(7, direction, 1e-4);
-    ASSERT_TRUE(blur_region({rows, cols, 1, SampleFormat::f32, src.data(), blurred.data()}, s));
-    ASSERT_TRUE(
-        repair_region({rows, cols, 1, SampleFormat::f32, blurred.data(), back.data()}, s, false));
+    ASSERT_TRUE(repaired(
+        blur_region({rows, cols, 1, SampleFormat::f32, src.data(), blurred.data()}, s, 0)));
+    ASSERT_TRUE(repaired(
+        repair_region({rows, cols, 1, SampleFormat::f32, blurred.data(), back.data()}, s, 0, {})));
     double blur_error = 0, error = 0;
     int n = 0;
     for (int i = 8; i < rows - 8; ++i)

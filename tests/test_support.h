@@ -6,10 +6,9 @@
 
 #include <vector>
 
-#include "engine/degradation.h"
+#include "compat/gimp2.h"
+#include "compat/routines.h"
 #include "engine/planes.h"
-#include "engine/progress.h"
-#include "engine/settings.h"
 
 namespace ostrivo::testing {
 

@@ -1,4 +1,4 @@
-#include "cli/image_file.h"
+#include "image_file.h"
 
 #include <glib/gstdio.h>
 #include <unistd.h>

@@ -8,16 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "cli/image_file.h"
-#include "engine/pipeline.h"
-#include "engine/progress.h"
-#include "engine/settings.h"
-#include "engine/threads.h"
-#include "estimate/motion_estimate.h"
+#include "image_file.h"
+#include "ostrivo/estimate.h"
+#include "ostrivo/repair.h"
+#include "ostrivo/settings.h"
 
-using ostrivo::MotionModel;
 using ostrivo::RepairSettings;
 using ostrivo::SampleFormat;
 using ostrivo::cli::Image;
@@ -36,10 +34,10 @@ struct Given {
 };
 
 struct Options {
-  Given length{ostrivo::kDefaultBlurVals.length};
-  Given direction{ostrivo::kDefaultBlurVals.direction};
-  Given k{ostrivo::kDefaultBlurVals.k};
-  double frame_width = ostrivo::kDefaultBlurVals.frame_width;
+  Given length{ostrivo::kLengthRange.fallback};
+  Given direction{ostrivo::kDirectionRange.fallback};
+  Given k{ostrivo::kKRange.fallback};
+  double frame_width = ostrivo::kFrameWidthRange.fallback;
   gboolean repair_brightness = FALSE;
   gchar *model = nullptr;
   gchar *output = nullptr;
@@ -55,12 +53,26 @@ struct Options {
   gboolean version = FALSE;
   gchar **inputs = nullptr;
 
+  bool classic = false;     // --model classic
   RepairSettings settings;  // from the options above, once checked
 };
+
+// The repair the options ask for, with this motion and K.
+RepairSettings settings_for(const Options &o, double length, double direction, double k) {
+  RepairSettings s;
+  if (o.classic)
+    s.motion = ostrivo::ClassicLine{length, direction, o.frame_width};
+  else
+    s.motion = ostrivo::SmoothLine{length, direction};
+  s.k = k;
+  s.repair_brightness = o.repair_brightness != FALSE;
+  return s;
+}
 
 // --- progress bar on a terminal --------------------------------------------
 
 std::string g_progress_label;
+void (*g_progress)(double fraction) = nullptr;  // the bar, while a repair draws one
 
 void draw_progress(double fraction) {
   constexpr int kWidth = 30;
@@ -107,86 +119,21 @@ std::string output_for(const Options &o, const std::string &input) {
 
 // --- one file ------------------------------------------------------------------
 
-// Restores (or blurs) the region of `in` into `out`, both of one shape.
-// The classic model restores the image trimmed to even width and height,
-// as the GIMP 2.10 plug-in trims a selection; the trimmed column and row
-// keep their pixels.
-bool process(const Options &o, const Image &in, Image *out) {
-  const bool classic = o.settings.model == MotionModel::classic;
-  const int rows = classic ? in.rows - in.rows % 2 : in.rows;
-  const int cols = classic ? in.cols - in.cols % 2 : in.cols;
-  const bool sixteen = in.bits == 16;
-  const auto row_samples = static_cast<std::size_t>(cols) * in.bpp;
-  const auto full_row = static_cast<std::size_t>(in.cols) * in.bpp;
-  const bool trimmed = rows != in.rows || cols != in.cols;
-  *out = trimmed ? in : Image(in.rows, in.cols, in.bpp, in.bits);
-
-  // The region as the engine takes it: bytes straight from the image when
-  // it is the whole of it, else a packed copy; 16-bit samples as floats.
-  const std::size_t samples = row_samples * static_cast<std::size_t>(rows);
-  std::vector<guchar> packed_in, packed_out;
-  std::vector<float> floats_in, floats_out;
-  const void *src = in.data();
-  void *dst = out->data();
-  if (trimmed && !sixteen) {
-    packed_in.resize(samples);
-    packed_out.resize(samples);
-    for (int r = 0; r < rows; ++r)
-      std::memcpy(&packed_in[r * row_samples], in.data() + r * full_row, row_samples);
-    src = packed_in.data();
-    dst = packed_out.data();
-  }
-  if (sixteen) {
-    floats_in.resize(samples);
-    floats_out.resize(samples);
-    for (int r = 0; r < rows; ++r)
-      for (std::size_t s = 0; s < row_samples; ++s)
-        floats_in[r * row_samples + s] = static_cast<float>(in.words()[r * full_row + s] / 65535.0);
-    src = floats_in.data();
-    dst = floats_out.data();
-  }
-
-  const ostrivo::PixelRegion region{
-      rows, cols, in.bpp, sixteen ? SampleFormat::f32 : SampleFormat::u8, src, dst};
-  bool ok;
-  if (o.simulate) {
-    ok = ostrivo::blur_region(region, o.settings);
-  } else {
-    ostrivo::progress_start(ostrivo::final_run_ticks(in.bpp));
-    ostrivo::progress_tick();
-    ok = ostrivo::repair_region(region, o.settings, true);
-    ostrivo::progress_tick();
-  }
-  if (!ok) return false;
-
-  if (sixteen) {
-    for (int r = 0; r < rows; ++r)
-      for (std::size_t s = 0; s < row_samples; ++s)
-        out->words()[r * full_row + s] =
-            static_cast<std::uint16_t>(std::lround(floats_out[r * row_samples + s] * 65535.0));
-  } else if (trimmed) {
-    for (int r = 0; r < rows; ++r)
-      std::memcpy(out->data() + r * full_row, &packed_out[r * row_samples], row_samples);
-  }
-  return true;
+// The image as the engine takes it: bytes, or 16-bit words.
+ostrivo::PixelRegion region_of(const Image &in, void *dst) {
+  return {in.rows,   in.cols, in.bpp, in.bits == 16 ? SampleFormat::u16 : SampleFormat::u8,
+          in.data(), dst};
 }
 
-// Bytes the command line holds for one photo beyond the engine's own: the
-// decoded file and its output, and for 16-bit files the engine's float
-// copies of them.
-double photo_bytes(const Photo &photo) {
-  const double samples = static_cast<double>(photo.rows()) * photo.cols() * photo.bpp();
-  return photo.bits() == 16 ? samples * (2 + 2) : 0.0;
-}
-
-// The whole image as the engine's region: bytes as they are, 16-bit words
-// as floats 0..1 (in `floats`).
-ostrivo::PixelRegion whole_region(const Image &im, std::vector<float> *floats) {
-  if (im.bits != 16) return {im.rows, im.cols, im.bpp, SampleFormat::u8, im.data(), nullptr};
-  floats->resize(im.samples());
-  for (std::size_t k = 0; k < im.samples(); ++k)
-    (*floats)[k] = static_cast<float>(im.words()[k] / 65535.0);
-  return {im.rows, im.cols, im.bpp, SampleFormat::f32, floats->data(), nullptr};
+// Repairs (or blurs) `in` into `out`, of the same shape.
+ostrivo::JobResult process(const Options &o, const Image &in, Image *out) {
+  *out = Image(in.rows, in.cols, in.bpp, in.bits);
+  ostrivo::RepairOptions options;
+  options.threads = o.threads;
+  if (!o.simulate) options.progress = g_progress;
+  const ostrivo::PixelRegion region = region_of(in, out->data());
+  return o.simulate ? ostrivo::blur_area(region, o.settings, options)
+                    : ostrivo::repair_area(region, o.settings, options);
 }
 
 std::string json_string(const std::string &text) {
@@ -206,19 +153,29 @@ std::string json_string(const std::string &text) {
   return out + "\"";
 }
 
-// The estimate as the chosen model takes it: the classic line's length is
-// its number of samples.
-double reported_length(const Options &o, const ostrivo::MotionEstimate &e) {
-  return o.settings.model == MotionModel::classic ? ostrivo::classic_length(e.length) : e.length;
+// The length and direction of the line a repair takes from an estimate.
+struct Line {
+  double length = 1.0;
+  double direction = 0.0;
+};
+Line line_of(const RepairSettings &s) {
+  if (const auto *classic = std::get_if<ostrivo::ClassicLine>(&s.motion))
+    return {classic->length, classic->direction};
+  if (const auto *smooth = std::get_if<ostrivo::SmoothLine>(&s.motion))
+    return {smooth->length, smooth->direction};
+  return {};
 }
 
 // Opens and decodes a photo for --estimate: only its pixels are held.
 bool decode_photo(const std::string &input, Photo *photo, Image *image, std::string *error) {
   if (!photo->open(input, error)) return false;
   const double samples = static_cast<double>(photo->rows()) * photo->cols() * photo->bpp();
-  const double bytes = samples * (photo->bits() == 16 ? 2 + 4 : 1);
-  if (!ostrivo::memory_allows(bytes)) {
-    *error = "too large for this machine's memory";
+  const SampleFormat format = photo->bits() == 16 ? SampleFormat::u16 : SampleFormat::u8;
+  // The estimate holds the pixels only: a repair of nothing costs no more.
+  const ostrivo::JobResult fits = ostrivo::check_memory(
+      {}, 1, 1, photo->bpp(), format, samples * static_cast<double>(ostrivo::sample_size(format)));
+  if (fits.refusal != ostrivo::Refusal::none) {
+    *error = ostrivo::refusal_message(fits.refusal);
     return false;
   }
   return photo->decode(image, error);
@@ -232,24 +189,25 @@ bool estimate_file(const Options &o, const std::string &input) {
     std::fprintf(stderr, "ostrivo-cli: %s: cannot read: %s\n", input.c_str(), error.c_str());
     return false;
   }
-  std::vector<float> floats;
-  const ostrivo::MotionEstimate e = ostrivo::estimate_motion(whole_region(image, &floats));
+  const ostrivo::MotionEstimate e = ostrivo::estimate_motion(region_of(image, nullptr));
   if (e.status != ostrivo::EstimateStatus::estimated) {
     std::fprintf(stderr, "ostrivo-cli: %s: %s\n", input.c_str(),
                  ostrivo::estimate_failure(e.status));
     return false;
   }
-  const double length = reported_length(o, e);
+  RepairSettings found = o.settings;
+  const Line line = ostrivo::apply_estimate(e, &found) ? line_of(found) : Line{};
+  const double length = line.length;
   if (o.json)
     std::printf(
         "{\"file\": %s, \"length\": %.2f, \"direction\": %.1f, \"k\": %.4f, "
         "\"confidence\": %.2f}\n",
-        json_string(input).c_str(), length, e.direction, e.k, e.confidence);
+        json_string(input).c_str(), length, line.direction, e.k, e.confidence);
   else if (length <= 1.0)
     std::printf("%s: no motion found (confidence %.2f)\n", input.c_str(), e.confidence);
   else
     std::printf("%s: length %.2f px, direction %.1f degrees, K %.4f (confidence %.2f)\n",
-                input.c_str(), length, e.direction, e.k, e.confidence);
+                input.c_str(), length, line.direction, e.k, e.confidence);
   return true;
 }
 
@@ -272,54 +230,56 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
   Photo photo;
   std::string error;
   if (!photo.open(input, &error)) return complain("cannot read: " + error);
-  // Refused from its header alone, before a pixel is decoded.
-  const SampleFormat format = photo.bits() == 16 ? SampleFormat::f32 : SampleFormat::u8;
-  const double needed =
-      ostrivo::repair_peak_bytes(photo.rows(), photo.cols(), photo.bpp(), format, o.settings) +
-      photo_bytes(photo);
-  if (!ostrivo::memory_allows(needed))
-    return complain("too large to repair in this machine's memory (" +
-                    std::to_string(photo.cols()) + " x " + std::to_string(photo.rows()) +
-                    " pixels would need " + std::to_string(static_cast<long>(needed / 1e6)) +
-                    " MB)");
+  // Refused from its header alone, before a pixel is decoded: the command
+  // line holds the decoded photo and its result.
+  const SampleFormat format = photo.bits() == 16 ? SampleFormat::u16 : SampleFormat::u8;
+  const double photo_bytes = static_cast<double>(photo.rows()) * photo.cols() * photo.bpp() *
+                             static_cast<double>(ostrivo::sample_size(format));
+  const ostrivo::JobResult fits = ostrivo::check_memory(o.settings, photo.rows(), photo.cols(),
+                                                        photo.bpp(), format, 2 * photo_bytes);
+  if (fits.refusal != ostrivo::Refusal::none)
+    return complain(ostrivo::refusal_message(fits, photo.rows(), photo.cols()));
   Image in, out;
   if (!photo.decode(&in, &error)) return complain("cannot read: " + error);
 
   // --auto: the settings the command line left out, from the photo itself.
   Options settled = o;
+  bool keep = false;
   if (o.automatic && !(o.length.given && o.direction.given && o.k.given)) {
-    std::vector<float> floats;
-    const ostrivo::MotionEstimate e = ostrivo::estimate_motion(whole_region(in, &floats));
+    const ostrivo::MotionEstimate e = ostrivo::estimate_motion(region_of(in, nullptr));
     if (e.status != ostrivo::EstimateStatus::estimated)
       return complain(std::string(ostrivo::estimate_failure(e.status)) +
                       "; give --length and --direction");
-    if (!o.length.given) settled.settings.length = reported_length(o, e);
-    if (!o.direction.given) settled.settings.direction = e.direction;
-    if (!o.k.given) settled.settings.k = e.k;
+    RepairSettings found = o.settings;
+    const bool moved = ostrivo::apply_estimate(e, &found);
+    const Line line = moved ? line_of(found) : Line{};
+    const double length = o.length.given ? o.length.value : line.length;
+    const double direction = o.direction.given ? o.direction.value : line.direction;
+    const double k = o.k.given ? o.k.value : found.k;
+    settled.settings = settings_for(o, length, direction, k);
+    // A photo in which --auto finds no motion is written as it is.
+    keep = !o.length.given && !moved;
     if (!o.quiet) {
-      if (settled.settings.length <= 1.0)
+      if (keep)
         std::printf("%s: no motion found (confidence %.2f); the photo is kept as it is\n",
                     input.c_str(), e.confidence);
       else
         std::printf("%s: %s length %.2f px, direction %.1f degrees, K %.4f (confidence %.2f)\n",
-                    input.c_str(), "repairing with", settled.settings.length,
-                    settled.settings.direction, settled.settings.k, e.confidence);
+                    input.c_str(), "repairing with", length, direction, k, e.confidence);
     }
   }
 
-  // A photo in which --auto finds no motion is written as it is: a repair
-  // of no motion would only take K's toll on its contrast.
-  const bool keep = o.automatic && !o.length.given && settled.settings.length <= 1.0;
   g_progress_label = input;
-  ostrivo::progress_set_reporter(show_progress && !keep ? draw_progress : nullptr);
-  bool ok = true;
+  g_progress = show_progress && !keep ? draw_progress : nullptr;
+  ostrivo::JobResult result;
   if (keep)
     out = in;
   else
-    ok = process(settled, in, &out);
-  ostrivo::progress_set_reporter(nullptr);
+    result = process(settled, in, &out);
+  g_progress = nullptr;
   if (show_progress) std::fprintf(stderr, "\n");
-  if (!ok) return complain("too large to process in this machine's memory");
+  if (result.outcome == ostrivo::Outcome::refused)
+    return complain(ostrivo::refusal_message(result, in.rows, in.cols));
 
   ostrivo::cli::SaveOptions save;
   save.quality = o.quality;
@@ -477,13 +437,8 @@ int main(int argc, char **argv) {
     return kExitFailedInput;
   }
 
-  ostrivo::set_engine_threads(o.threads);
-  o.settings.length = o.length.value;
-  o.settings.direction = o.direction.value;
-  o.settings.k = o.k.value;
-  o.settings.frame_width = o.frame_width;
-  o.settings.repair_brightness = o.repair_brightness != FALSE;
-  o.settings.model = model == "classic" ? MotionModel::classic : MotionModel::smooth;
+  o.classic = model == "classic";
+  o.settings = settings_for(o, o.length.value, o.direction.value, o.k.value);
 
   const bool show_progress = !o.quiet && !o.simulate && !o.estimate && isatty(STDERR_FILENO);
   int failures = 0;

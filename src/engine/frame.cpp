@@ -4,38 +4,15 @@
 #include <cmath>
 #include <cstdint>
 
-#include "engine/complex.h"
-#include "engine/fourier_filter.h"
+#include "engine/padding.h"
+#include "engine/planes.h"
 
 namespace ostrivo {
 
 namespace {
 
-// Y[k] becomes Y[k] * H[k] over spectrum columns [c0, c0 + w): convolution
-// with the point-spread function.
-void multiply_by_psf(fftw_complex *Y, const fftw_complex *H, int rows, int half_cols, int c0,
-                     int w) {
-  for (int i = 0; i < rows; ++i) {
-    const std::size_t row = static_cast<std::size_t>(i) * static_cast<std::size_t>(half_cols);
-    for (std::size_t k = row + c0; k < row + c0 + w; ++k) {
-      fftw_complex product;
-      mnozenieLiczbZespolonych(&Y[k], &H[k], &product);
-      Y[k][0] = product[0];
-      Y[k][1] = product[1];
-    }
-  }
-}
-
 // Rows of the composed plane handed to one task.
 constexpr int kFrameRowsPerTask = 32;
-
-// Index i of a run of n samples continued by mirror images of itself.
-int mirror_index(int i, int n) {
-  const int period = 2 * n;
-  i %= period;
-  if (i < 0) i += period;
-  return i < n ? i : period - 1 - i;
-}
 
 // One row of the composed plane. `acc` holds cols accumulators.
 template <typename T, typename Acc, typename Finish>
@@ -93,33 +70,6 @@ bool compose_rows(const T *channel, int rows, int cols, const std::vector<PsfTap
 
 }  // namespace
 
-double round_blurred(double x) {
-  const double lower = std::floor(x);
-  if (std::fabs(x - (lower + 0.5)) < kHalfTolerance) return round_sample(lower);
-  return round_sample(x);
-}
-
-bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
-  return filter_plane(in, rows, cols, *out, round_blurred,
-                      [H, rows, cols](int c0, int w, fftw_complex *Y) {
-                        multiply_by_psf(Y, H, rows, half_columns(cols), c0, w);
-                      });
-}
-
-void sumBlurFrameWithOryginalImage(const double *unblurred, const double *blurred, int rows,
-                                   int cols, double f, double **out) {
-  double *dst = *out;
-  for (int i = 0; i < rows; ++i) {
-    const bool interior_row = i >= f && i < rows - f;
-    const std::size_t row_start = static_cast<std::size_t>(i) * static_cast<std::size_t>(cols);
-    for (int j = 0; j < cols; ++j) {
-      const std::size_t k = row_start + static_cast<std::size_t>(j);
-      const bool interior = interior_row && j >= f && j < cols - f;
-      dst[k] = interior ? unblurred[k] : blurred[k];
-    }
-  }
-}
-
 FrameInterior frame_interior(int rows, int cols, double f) {
   // The same comparisons as the composition, one axis at a time; each
   // interior set is a run, possibly empty.
@@ -141,17 +91,18 @@ FrameInterior frame_interior(int rows, int cols, double f) {
   return interior;
 }
 
-bool compose_frame(const guchar *channel, int rows, int cols, const std::vector<PsfTap> &taps,
-                   const FrameInterior &interior, guchar *out, WorkerPool &pool, FrameEdges edges) {
+bool compose_frame(const unsigned char *channel, int rows, int cols,
+                   const std::vector<PsfTap> &taps, const FrameInterior &interior,
+                   unsigned char *out, WorkerPool &pool, FrameEdges edges) {
   // Whole sums of at most 2^20 bytes fit 32 bits; S / m rounded with exact
   // halves going down is q, plus 1 when the remainder is above half of m.
   const auto m = static_cast<std::uint32_t>(taps.size());
-  return compose_rows<guchar, std::uint32_t>(channel, rows, cols, taps, interior, edges, out, pool,
-                                             [m](std::uint32_t sum) {
-                                               if (m == 0) return guchar{0};
-                                               const std::uint32_t q = sum / m, r = sum % m;
-                                               return static_cast<guchar>(q + (2 * r > m ? 1 : 0));
-                                             });
+  return compose_rows<unsigned char, std::uint32_t>(
+      channel, rows, cols, taps, interior, edges, out, pool, [m](std::uint32_t sum) {
+        if (m == 0) return static_cast<unsigned char>(0);
+        const std::uint32_t q = sum / m, r = sum % m;
+        return static_cast<unsigned char>(q + (2 * r > m ? 1 : 0));
+      });
 }
 
 bool compose_frame(const float *channel, int rows, int cols, const std::vector<PsfTap> &taps,

@@ -1,4 +1,5 @@
 // The engine's kept working blocks (see planes.h).
+#include <glib.h>
 #include <unistd.h>
 
 #include <algorithm>

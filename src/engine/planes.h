@@ -1,15 +1,28 @@
-// Plane and spectrum conventions of the restoration engine, stated once.
+// The restoration engine's conventions, stated once.
 //
-// Pixel buffer: rows x cols x bpp bytes, row-major, channels interleaved in
-//   the drawable's order (R, G, B and, with bpp 4, alpha). Pixel (i, j)
-//   starts at byte (i * cols + j) * bpp.
-// Channel plane: rows x cols doubles, row-major, one channel as values 0..255.
-//   Row 0 is the region's top row, column 0 its left column; cell (i, j) is
-//   at index i * cols + j.
-// Degradation plane: a channel-plane-shaped array holding the motion
-//   point-spread function h. Its origin is cell (0, 0); the transforms treat
-//   the plane as periodic, so the last column sits just left of column 0 and
-//   the last row just above row 0.
+// Pixel buffer: rows x cols pixels of `channels` interleaved samples
+//   (1 grey, 2 grey and alpha, 3 RGB, 4 RGBA), row-major, packed. Pixel
+//   (i, j) starts at sample (i * cols + j) * channels.
+// Samples: bytes 0..255 (every restored sample rounded with round_sample,
+//   exact halves going down), or floats 0..1 for images of higher precision
+//   (the same steps without the rounding, clamped). Planes hold them on
+//   their own scale: 0..255 for bytes, 0..1 for floats.
+// Channel plane: rows x cols doubles, row-major, one channel. Row 0 is the
+//   region's top row, column 0 its left column; cell (i, j) is at index
+//   i * cols + j.
+// Point-spread function h: what a single bright point becomes in the
+//   blurred photo. Blurring is convolution with h: a tap of weight w at
+//   offset (p, q) from the origin puts w of the sample at (i, j) into
+//   (i + p, j + q). The weights sum to 1 (a uniform photo stays as it is).
+//   On a transform's plane the origin is cell (0, 0) and the plane is
+//   periodic: the last column sits just left of column 0 and the last row
+//   just above row 0, so a negative offset lies on the far side.
+// Kernel image (a sampled motion, as a user gives it or the estimator finds
+//   it): rows x cols weights, row-major, whose cell (rows / 2, cols / 2)
+//   (integer division: the middle cell, or for an even size the one right
+//   of and below the middle) is the origin: a point blurred by it is drawn
+//   around itself with that cell on it. It is the point-spread function as
+//   an image, and the same picture as the kernel files of other tools.
 // Half spectrum: rows x (cols / 2 + 1) fftw_complex values (integer
 //   division), element (i, j) at index i * (cols / 2 + 1) + j: the output of
 //   a 2-D real-to-complex transform.
@@ -17,21 +30,17 @@
 //   dimension, FFTW_ESTIMATE (planning neither runs trial transforms nor
 //   touches the arrays, so a plan can be made on arrays that hold data).
 //   Forward r2c uses FFTW's sign (exponent -2*pi*i) and is unnormalised;
-//   every inverse c2r result is divided by rows * cols. The degradation
-//   spectrum H is the raw forward transform of h. The engine runs each 2-D
-//   transform as 1-D transforms of row chunks and then of column chunks
-//   (transform.h), on several threads, with the same arithmetic for every
-//   sample whatever the number of threads.
-// Samples: bytes 0..255 (the result of every restored sample rounded with
-//   round_to_guchar, exact halves going down), or floats 0..1 for images of
-//   higher precision (the same steps without the rounding, clamped).
-// Wiener constant K (bvals.k): the noise-to-signal ratio in
+//   every inverse c2r result is divided by rows * cols. The spectrum H of
+//   the point-spread function is the raw forward transform of h. The engine
+//   runs each 2-D transform as 1-D transforms of row chunks and then of
+//   column chunks (transform.h), on several threads, with the same
+//   arithmetic for every sample whatever the number of threads.
+// Wiener constant K: the noise-to-signal ratio in
 //   X = Y * conj(H) / (|H|^2 + K).
 #ifndef OSTRIVO_ENGINE_PLANES_H
 #define OSTRIVO_ENGINE_PLANES_H
 
 #include <fftw3.h>
-#include <glib.h>
 #include <sys/mman.h>
 
 #include <cstddef>
@@ -55,15 +64,6 @@ inline std::size_t plane_cells(int rows, int cols) {
 inline std::size_t spectrum_cells(int rows, int cols) {
   if (rows <= 0 || cols <= 0) return 0;
   return static_cast<std::size_t>(rows) * static_cast<std::size_t>(half_columns(cols));
-}
-
-// Bytes of a pixel buffer, or false when the size does not fit a size_t.
-// A non-positive dimension gives 0 bytes.
-inline bool pixel_buffer_bytes(int rows, int cols, int bpp, std::size_t *bytes) {
-  *bytes = 0;
-  if (rows <= 0 || cols <= 0 || bpp <= 0) return true;
-  std::size_t cells = plane_cells(rows, cols);
-  return !__builtin_mul_overflow(cells, static_cast<std::size_t>(bpp), bytes);
 }
 
 // Asks the kernel to back a large array with huge pages where it can: a
@@ -103,6 +103,11 @@ class Buffer {
         data_(bytes_ == 0 ? nullptr : static_cast<T *>(take_block(bytes_))) {}
   Buffer(const Buffer &) = delete;
   Buffer &operator=(const Buffer &) = delete;
+  Buffer(Buffer &&other) noexcept : bytes_(other.bytes_), data_(other.data_) {
+    other.bytes_ = 0;
+    other.data_ = nullptr;
+  }
+  Buffer &operator=(Buffer &&) = delete;
   ~Buffer() { give_block(data_, bytes_); }
 
   explicit operator bool() const { return data_ != nullptr; }

@@ -12,8 +12,6 @@ namespace ostrivo {
 
 namespace {
 
-std::atomic<int> g_threads{0};  // 0: the default
-
 constexpr std::chrono::microseconds kSpin{200};
 
 int threads_from_environment() {
@@ -35,13 +33,8 @@ int available_cores() {
   return hardware > 0 ? static_cast<int>(hardware) : 1;
 }
 
-void set_engine_threads(int threads) {
-  g_threads = threads <= 0 ? 0 : std::min(threads, kMaxThreads);
-}
-
-int engine_threads() {
-  const int chosen = g_threads;
-  if (chosen > 0) return chosen;
+int engine_threads(int requested) {
+  if (requested > 0) return std::min(requested, kMaxThreads);
   const int from_environment = threads_from_environment();
   if (from_environment > 0) return from_environment;
   return std::min(available_cores(), kMaxThreads);

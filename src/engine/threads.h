@@ -14,16 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "ostrivo/repair.h"
+
 namespace ostrivo {
 
-// The upper bound on threads, whatever is asked for.
-inline constexpr int kMaxThreads = 64;
-
-// Threads the engine uses from now on; 0 (or less) goes back to the default:
-// OSTRIVO_THREADS when the environment sets it to a number, else the number
-// of cores this process may run on.
-void set_engine_threads(int threads);
-int engine_threads();
+// The threads a call asked for, at most kMaxThreads; 0 (or less) asks for
+// the default: OSTRIVO_THREADS when the environment sets it to a number,
+// else the number of cores this process may run on.
+int engine_threads(int requested);
 
 // Cores this process may run on (at least 1).
 int available_cores();

@@ -18,10 +18,13 @@
 
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <type_traits>
+#include <vector>
 
 #include "engine/planes.h"
+#include "engine/psf.h"
 #include "engine/threads.h"
 
 namespace ostrivo {
@@ -102,6 +105,53 @@ class RegionTransform {
   // [0] the full chunk, [1] the last, shorter one (if any).
   Plan row_forward_[2], row_inverse_[2], column_forward_[2], column_inverse_[2];
 };
+
+// Calls f(k) for the spectrum index k of every element of columns
+// [c0, c0 + w) in every row of the half spectrum of a rows x cols plane.
+// The rows of a chunk lie far apart, so the next rows' cells of the two
+// spectra the step works on are fetched ahead.
+template <typename F>
+void for_spectrum_columns(int rows, int cols, int c0, int w, const F &f, const fftw_complex *a,
+                          const fftw_complex *b) {
+  const auto hc = static_cast<std::size_t>(half_columns(cols));
+  const std::size_t end = static_cast<std::size_t>(rows) * hc;
+  constexpr std::size_t kAhead = 4;  // rows
+  const auto first = static_cast<std::size_t>(c0), width = static_cast<std::size_t>(w);
+  for (std::size_t row = 0; row < end; row += hc) {
+    const std::size_t next = row + kAhead * hc + first;
+    if (next < end)
+      for (std::size_t k = next; k < next + width; k += 4) {
+        __builtin_prefetch(a + k, 1);
+        __builtin_prefetch(b + k, 0);
+      }
+    for (std::size_t k = row + first; k < row + first + width; ++k) f(k);
+  }
+}
+
+// Transforms the point-spread plane of `taps` (each tap at its offset from
+// the origin, wrapped into the plane) and hands its spectrum, column chunk
+// by column chunk, to use(c0, w, S) (see RegionTransform::forward).
+template <typename Use>
+void transform_taps(RegionTransform &transform, const std::vector<PsfTap> &taps, const Use &use) {
+  const int plane_rows = transform.rows(), plane_cols = transform.cols();
+  const auto wrap = [](int i, int n) { return (i % n + n) % n; };
+  transform.forward(
+      [&](int r0, int n, double *rows) {
+        const auto in_chunk = [&](const PsfTap &tap) {
+          const int r = wrap(tap.row, plane_rows);
+          return r >= r0 && r < r0 + n;
+        };
+        if (std::none_of(taps.begin(), taps.end(), in_chunk)) return false;
+        const auto width = static_cast<std::size_t>(plane_cols);
+        std::fill(rows, rows + static_cast<std::size_t>(n) * width, 0.0);
+        for (const PsfTap &tap : taps)
+          if (in_chunk(tap))
+            rows[static_cast<std::size_t>(wrap(tap.row, plane_rows) - r0) * width +
+                 static_cast<std::size_t>(wrap(tap.col, plane_cols))] = tap.weight;
+        return true;
+      },
+      use);
+}
 
 }  // namespace ostrivo
 

@@ -1,25 +1,50 @@
 #include "engine/wiener.h"
 
-#include "engine/fourier_filter.h"
 #include "engine/planes.h"
-#include "engine/settings.h"
 
 namespace ostrivo {
 
-bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double **out) {
-  const double K = bvals.k;
-  const int half_cols = half_columns(cols);
-  return filter_plane(in, rows, cols, *out, round_sample,
-                      [H, K, rows, half_cols](int c0, int w, fftw_complex *Y) {
-                        for (int i = 0; i < rows; ++i) {
-                          const std::size_t row = static_cast<std::size_t>(i) * half_cols;
-                          for (std::size_t k = row + c0; k < row + c0 + w; ++k) {
-                            fftw_complex weight;
-                            wiener_weight(&H[k], K, &weight);
-                            apply_weight(&Y[k], &weight);
-                          }
-                        }
-                      });
+namespace {
+
+class WienerSolver : public Solver {
+ public:
+  WienerSolver(RegionTransform &transform, Spectrum weights)
+      : transform_(transform), weights_(std::move(weights)) {}
+
+  bool solve(const PlaneIO &io, double /*weight*/, const PlaneProgress & /*progress*/) override {
+    const int rows = transform_.rows(), cols = transform_.cols();
+    const double divisor = static_cast<double>(plane_cells(rows, cols));
+    const fftw_complex *weights = weights_.get();
+    transform_.filter(
+        [&](int r0, int n, double *plane_rows) { io.fill(r0, n, plane_rows); },
+        [&](int c0, int w, fftw_complex *Y) {
+          for_spectrum_columns(
+              rows, cols, c0, w, [&](std::size_t k) { multiply_in_place(&Y[k], &weights[k]); }, Y,
+              weights);
+        },
+        [&](int r0, int n, double *plane_rows) { io.drain(r0, n, plane_rows, divisor); });
+    return true;
+  }
+
+ private:
+  RegionTransform &transform_;
+  Spectrum weights_;
+};
+
+}  // namespace
+
+std::unique_ptr<Solver> prepare_wiener(const SolverSetup &setup) {
+  RegionTransform &transform = setup.transform;
+  const int rows = transform.rows(), cols = transform.cols();
+  Spectrum weights(spectrum_cells(rows, cols));
+  if (!weights) return nullptr;
+  const double K = setup.settings.k;
+  transform_taps(transform, setup.taps, [&](int c0, int w, fftw_complex *H) {
+    for_spectrum_columns(
+        rows, cols, c0, w, [&](std::size_t k) { wiener_weight(&H[k], K, &weights[k]); }, H,
+        weights.get());
+  });
+  return std::make_unique<WienerSolver>(transform, std::move(weights));
 }
 
 }  // namespace ostrivo

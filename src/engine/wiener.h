@@ -1,10 +1,13 @@
-// Wiener deconvolution of one channel plane.
+// The Wiener solver: X = Y conj(H) / (|H|^2 + K), one pass a plane.
 #ifndef OSTRIVO_ENGINE_WIENER_H
 #define OSTRIVO_ENGINE_WIENER_H
 
 #include <fftw3.h>
 
+#include <memory>
+
 #include "engine/complex.h"
+#include "engine/solver.h"
 
 namespace ostrivo {
 
@@ -16,21 +19,9 @@ inline void wiener_weight(const fftw_complex *H, double K, fftw_complex *w) {
   dzielenie(&conj_h, denominator, w);
 }
 
-// Y becomes Y * w; `Y` and `w` are different objects.
-inline void apply_weight(fftw_complex *Y, const fftw_complex *w) {
-  fftw_complex restored;
-  mnozenieLiczbZespolonych(Y, w, &restored);
-  (*Y)[0] = restored[0];
-  (*Y)[1] = restored[1];
-}
-
-// Restores the rows x cols channel plane `in` against the degradation
-// spectrum `H` with K = bvals.k: X = Y * conj(H) / (|H|^2 + K), transformed
-// back, divided by rows * cols and rounded with round_to_guchar into the
-// plane that `*out` designates (which may be `in`). `in` and `H` are only
-// read. Returns false, with `*out` unset, when memory or a plan cannot be
-// had.
-bool canalRestoration(const double *in, const fftw_complex *H, int rows, int cols, double **out);
+// Computes the weights of every frequency from the taps; nullptr when
+// memory cannot be had.
+std::unique_ptr<Solver> prepare_wiener(const SolverSetup &setup);
 
 }  // namespace ostrivo
 

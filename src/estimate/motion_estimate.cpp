@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <new>
 #include <vector>
 
+#include "engine/motion_builder.h"
 #include "engine/planes.h"
 
 namespace ostrivo {
@@ -419,8 +421,15 @@ MotionEstimate estimate(const PixelRegion &region, double scale) {
 
 MotionEstimate estimate_motion(const PixelRegion &region) {
   try {
-    if (region.format == SampleFormat::f32) return estimate<float>(region, 255.0);
-    return estimate<guchar>(region, 1.0);
+    switch (region.format) {
+      case SampleFormat::u8:
+        return estimate<unsigned char>(region, 1.0);
+      case SampleFormat::u16:
+        return estimate<std::uint16_t>(region, 255.0 / 65535.0);
+      case SampleFormat::f32:
+        return estimate<float>(region, 255.0);
+    }
+    return estimate<unsigned char>(region, 1.0);
   } catch (const std::bad_alloc &) {
     MotionEstimate failed;
     failed.status = EstimateStatus::no_memory;
@@ -428,9 +437,16 @@ MotionEstimate estimate_motion(const PixelRegion &region) {
   }
 }
 
-int classic_length(double length) {
-  return static_cast<int>(
-      std::clamp(std::lround(length), 1L, static_cast<long>(kLengthRange.upper)));
+bool found_motion(const MotionEstimate &estimate) {
+  return estimate.status == EstimateStatus::estimated && estimate.length > 1.0;
+}
+
+bool apply_estimate(const MotionEstimate &estimate, RepairSettings *settings) {
+  if (!found_motion(estimate)) return false;
+  settings->motion =
+      line_motion(settings->motion, estimate.length, std::round(estimate.direction * 10.0) / 10.0);
+  settings->k = estimate.k;
+  return true;
 }
 
 const char *estimate_failure(EstimateStatus status) {

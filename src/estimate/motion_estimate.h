@@ -6,9 +6,8 @@
 //              (90 = straight down), the settings' own convention; a motion
 //              along 30 degrees is the same as one along 210.
 //   length     pixels, the extent of the motion, fractional (the smooth
-//              model's length); classic_length() rounds it for the classic
-//              line, whose length is its number of samples. 1 means no
-//              motion was found.
+//              model's length); the classic line takes it rounded, as its
+//              number of samples. 1 means no motion was found.
 //   k          a Wiener constant for the repair, from the noise and the
 //              signal power of the photo and the length of the motion.
 //   confidence 0 to 1: how clearly the photo shows the motion (or, for a
@@ -62,39 +61,6 @@
 #ifndef OSTRIVO_ESTIMATE_MOTION_ESTIMATE_H
 #define OSTRIVO_ESTIMATE_MOTION_ESTIMATE_H
 
-#include "engine/pipeline.h"
-
-namespace ostrivo {
-
-enum class EstimateStatus {
-  estimated,  // the fields below hold the estimate
-  too_small,  // under 64 x 64 pixels
-  too_flat,   // no contrast to find a motion in
-  no_memory,  // its working memory could not be had
-};
-
-struct MotionEstimate {
-  EstimateStatus status = EstimateStatus::estimated;
-  double length = 1.0;     // pixels; 1: no motion found
-  double direction = 0.0;  // degrees, [0, 180)
-  double k = kKRange.fallback;
-  double confidence = 0.0;  // 0 to 1
-  double noise = 0.0;       // sigma of the noise, levels of 255
-};
-
-// The smallest region estimated, in both dimensions.
-inline constexpr int kMinEstimateSize = 64;
-
-// Estimates the motion that blurred the region (its `src`; `dst` is not
-// used). Runs on the calling thread; reads each pixel at most once.
-MotionEstimate estimate_motion(const PixelRegion &region);
-
-// The classic line's length for an estimated one: its number of samples.
-int classic_length(double length);
-
-// A message for a status other than `estimated`.
-const char *estimate_failure(EstimateStatus status);
-
-}  // namespace ostrivo
+#include "ostrivo/estimate.h"
 
 #endif

@@ -9,19 +9,19 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "engine/pipeline.h"
-#include "engine/progress.h"
-#include "engine/settings.h"
-#include "estimate/motion_estimate.h"
+#include "ostrivo/estimate.h"
+#include "ostrivo/repair.h"
+#include "ostrivo/settings.h"
 
 #define PLUG_IN_PROC "plug-in-ostrivo"
 #define PLUG_IN_BINARY "ostrivo"
 #define PLUG_IN_ROLE "ostrivo"
 
-using ostrivo::MotionModel;
 using ostrivo::PixelRegion;
+using ostrivo::Rect;
 using ostrivo::RepairSettings;
 using ostrivo::SampleFormat;
 
@@ -120,42 +120,32 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
 
 static RepairSettings settings_of(GimpProcedureConfig *config) {
   RepairSettings s;
+  double length = 0, direction = 0, frame_width = 0;
   gboolean brightness = FALSE;
-  g_object_get(config, "length", &s.length, "direction", &s.direction, "k", &s.k, "frame-width",
-               &s.frame_width, "repair-brightness", &brightness, nullptr);
+  g_object_get(config, "length", &length, "direction", &direction, "k", &s.k, "frame-width",
+               &frame_width, "repair-brightness", &brightness, nullptr);
   s.repair_brightness = brightness != FALSE;
-  s.model = gimp_procedure_config_get_choice_id(config, "model") == kClassic ? MotionModel::classic
-                                                                             : MotionModel::smooth;
+  if (gimp_procedure_config_get_choice_id(config, "model") == kClassic)
+    s.motion = ostrivo::ClassicLine{length, direction, frame_width};
+  else
+    s.motion = ostrivo::SmoothLine{length, direction};
   return s;
 }
 
-struct Area {
-  gint x = 0, y = 0, width = 0, height = 0;
-  bool empty() const { return width <= 0 || height <= 0; }
-};
-
-static Area intersection(const Area &a, const Area &b) {
-  const gint x = std::max(a.x, b.x), y = std::max(a.y, b.y);
-  return {x, y, std::min(a.x + a.width, b.x + b.width) - x,
-          std::min(a.y + a.height, b.y + b.height) - y};
+// Shows a motion's own settings in the config.
+static void show_settings(GimpProcedureConfig *config, const RepairSettings &s) {
+  if (const auto *line = std::get_if<ostrivo::ClassicLine>(&s.motion))
+    g_object_set(config, "length", line->length, "direction", line->direction, nullptr);
+  else if (const auto *smooth = std::get_if<ostrivo::SmoothLine>(&s.motion))
+    g_object_set(config, "length", smooth->length, "direction", smooth->direction, nullptr);
+  g_object_set(config, "k", s.k, nullptr);
 }
 
-// The selection's bounding box (the whole drawable without one), and the
-// area a repair restores in it: the classic model, as the GIMP 2.10
-// plug-in, trims it to even width and height from its top-left corner.
-static Area selection_box(GimpDrawable *drawable) {
+// The selection's bounding box (the whole drawable without one).
+static Rect selection_box(GimpDrawable *drawable) {
   gint x1 = 0, y1 = 0, x2 = 0, y2 = 0;
   gimp_drawable_mask_bounds(drawable, &x1, &y1, &x2, &y2);
   return {x1, y1, x2 - x1, y2 - y1};
-}
-
-static Area repaired_area(const Area &box, const RepairSettings &s) {
-  Area a = box;
-  if (s.model == MotionModel::classic) {
-    a.width -= a.width % 2;
-    a.height -= a.height % 2;
-  }
-  return a;
 }
 
 // How the engine takes the drawable's pixels: 8-bit drawables as their
@@ -165,7 +155,9 @@ struct PixelFormat {
   const Babl *babl;
   int channels;
   SampleFormat samples;
-  std::size_t sample_bytes() const { return samples == SampleFormat::u8 ? 1 : sizeof(float); }
+  std::size_t bytes(const Rect &a) const {
+    return static_cast<std::size_t>(a.width) * a.height * channels * ostrivo::sample_size(samples);
+  }
 };
 
 static PixelFormat pixel_format(GimpDrawable *drawable) {
@@ -178,154 +170,131 @@ static PixelFormat pixel_format(GimpDrawable *drawable) {
           eight ? SampleFormat::u8 : SampleFormat::f32};
 }
 
-static PixelRegion region_of(const Area &a, const PixelFormat &f, const void *src, void *dst) {
+static PixelRegion region_of(const Rect &a, const PixelFormat &f, const void *src, void *dst) {
   return {a.height, a.width, f.channels, f.samples, src, dst};
+}
+
+static std::vector<guchar> read_pixels(GeglBuffer *source, const Rect &a, const PixelFormat &f) {
+  std::vector<guchar> pixels(f.bytes(a));
+  gegl_buffer_get(source, GEGL_RECTANGLE(a.x, a.y, a.width, a.height), 1.0, f.babl, pixels.data(),
+                  GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  return pixels;
 }
 
 // --- the region driver --------------------------------------------------------------
 
-static void report_progress(double fraction) { gimp_progress_update(fraction); }
-
-static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
-                            GimpPreview *preview);
-
-// Repairs the drawable's selection (preview null: the final run, merged as
-// one undo step) or shows in the preview what that will give on the area
-// the preview shows. Returns FALSE, the drawable unchanged, when the area
-// is too large for this machine's memory; nothing is thrown out of here.
-static gboolean render(GimpDrawable *drawable, GimpProcedureConfig *config, GimpPreview *preview) {
-  try {
-    return render_area(drawable, config, preview);
-  } catch (const std::exception &) {
-    ostrivo::progress_set_reporter(nullptr);
-    if (preview == nullptr) {
-      gimp_drawable_free_shadow(drawable);
-      gimp_progress_end();
-    }
-    return FALSE;
+// Shows in the preview what the repair will give on the area it shows.
+static void render_preview_area(GimpDrawable *drawable, const RepairSettings &s,
+                                GimpPreview *preview) {
+  const PixelFormat format = pixel_format(drawable);
+  Rect view;
+  gimp_preview_get_position(preview, &view.x, &view.y);
+  gimp_preview_get_size(preview, &view.width, &view.height);
+  GeglBuffer *source = gimp_drawable_get_buffer(drawable);
+  // The preview draws 8-bit samples; what lies outside the area a repair
+  // restores stays as it is.
+  const Babl *shown_format = format.samples == SampleFormat::u8
+                                 ? format.babl
+                                 : babl_format(format.channels == 1   ? "Y' u8"
+                                               : format.channels == 2 ? "Y'A u8"
+                                               : format.channels == 3 ? "R'G'B' u8"
+                                                                      : "R'G'B'A u8");
+  std::vector<guchar> canvas(static_cast<std::size_t>(view.width) * view.height * format.channels);
+  gegl_buffer_get(source, GEGL_RECTANGLE(view.x, view.y, view.width, view.height), 1.0,
+                  shown_format, canvas.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  const ostrivo::PreviewPlan plan = ostrivo::plan_preview(s, selection_box(drawable), view);
+  if (!plan.shown.empty()) {
+    const Rect &context = plan.context;
+    std::vector<guchar> in = read_pixels(source, context, format);
+    std::vector<guchar> out(in.size());
+    ostrivo::repair_preview(region_of(context, format, in.data(), out.data()), plan, s);
+    GeglBuffer *repaired = gegl_buffer_linear_new_from_data(
+        out.data(), format.babl, GEGL_RECTANGLE(0, 0, context.width, context.height),
+        GEGL_AUTO_ROWSTRIDE, nullptr, nullptr);
+    const Rect &shown = plan.shown;
+    const std::size_t row = static_cast<std::size_t>(view.width) * format.channels;
+    gegl_buffer_get(
+        repaired,
+        GEGL_RECTANGLE(shown.x - context.x, shown.y - context.y, shown.width, shown.height), 1.0,
+        shown_format,
+        canvas.data() + static_cast<std::size_t>(shown.y - view.y) * row +
+            static_cast<std::size_t>(shown.x - view.x) * format.channels,
+        static_cast<gint>(row), GEGL_ABYSS_NONE);
+    g_object_unref(repaired);
   }
+  gimp_preview_draw_buffer(preview, canvas.data(), view.width * format.channels);
+  g_object_unref(source);
 }
 
-static gboolean render_area(GimpDrawable *drawable, GimpProcedureConfig *config,
-                            GimpPreview *preview) {
-  const RepairSettings s = settings_of(config);
+// Repairs the drawable's selection as one undo step. An empty string when
+// it is done, else why not (the drawable is then unchanged).
+static std::string repair_selection(GimpDrawable *drawable, const RepairSettings &s) {
   const PixelFormat format = pixel_format(drawable);
-  const Area box = selection_box(drawable);
-  const Area region = repaired_area(box, s);
-  GeglBuffer *source = gimp_drawable_get_buffer(drawable);
-  const auto read = [&](const Area &a, std::vector<guchar> *pixels) {
-    pixels->resize(static_cast<std::size_t>(a.width) * a.height * format.channels *
-                   format.sample_bytes());
-    gegl_buffer_get(source, GEGL_RECTANGLE(a.x, a.y, a.width, a.height), 1.0, format.babl,
-                    pixels->data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-  };
+  const Rect box = selection_box(drawable);
+  // The memory is checked before a pixel is read: the plug-in holds the
+  // area and its result, and GEGL's tiles of the layer and of its shadow
+  // pass through its cache on the way.
+  const double area_bytes = static_cast<double>(format.bytes(box));
+  const double tile_bytes = static_cast<double>(box.width) * box.height *
+                            babl_format_get_bytes_per_pixel(gimp_drawable_get_format(drawable));
+  const ostrivo::JobResult fits = ostrivo::check_memory(
+      s, box.height, box.width, format.channels, format.samples, 2.0 * (area_bytes + tile_bytes));
+  if (fits.refusal != ostrivo::Refusal::none)
+    return ostrivo::refusal_message(fits, box.height, box.width);
 
-  if (preview != nullptr) {
-    Area shown;
-    gimp_preview_get_position(preview, &shown.x, &shown.y);
-    gimp_preview_get_size(preview, &shown.width, &shown.height);
-    // The preview draws 8-bit samples; what lies outside the area a repair
-    // restores stays as it is.
-    const Babl *shown_format = format.samples == SampleFormat::u8
-                                   ? format.babl
-                                   : babl_format(format.channels == 1   ? "Y' u8"
-                                                 : format.channels == 2 ? "Y'A u8"
-                                                 : format.channels == 3 ? "R'G'B' u8"
-                                                                        : "R'G'B'A u8");
-    std::vector<guchar> canvas(static_cast<std::size_t>(shown.width) * shown.height *
-                               format.channels);
-    gegl_buffer_get(source, GEGL_RECTANGLE(shown.x, shown.y, shown.width, shown.height), 1.0,
-                    shown_format, canvas.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-    const Area view = intersection(shown, region);
-    if (!view.empty()) {
-      // The view with a margin of the region around it, repaired as the
-      // whole region will be, then cut back to the view.
-      const int margin = ostrivo::preview_margin(s);
-      const Area context = intersection(
-          {view.x - margin, view.y - margin, view.width + 2 * margin, view.height + 2 * margin},
-          region);
-      std::vector<guchar> in, out;
-      read(context, &in);
-      out.resize(in.size());
-      ostrivo::repair_window(region_of(context, format, in.data(), out.data()),
-                             {context.y - region.y, context.x - region.x}, region.height,
-                             region.width, s);
-      GeglBuffer *repaired = gegl_buffer_linear_new_from_data(
-          out.data(), format.babl, GEGL_RECTANGLE(0, 0, context.width, context.height),
-          GEGL_AUTO_ROWSTRIDE, nullptr, nullptr);
-      const std::size_t row = static_cast<std::size_t>(shown.width) * format.channels;
-      gegl_buffer_get(
-          repaired, GEGL_RECTANGLE(view.x - context.x, view.y - context.y, view.width, view.height),
-          1.0, shown_format,
-          canvas.data() + static_cast<std::size_t>(view.y - shown.y) * row +
-              static_cast<std::size_t>(view.x - shown.x) * format.channels,
-          static_cast<gint>(row), GEGL_ABYSS_NONE);
-      g_object_unref(repaired);
-    }
-    gimp_preview_draw_buffer(preview, canvas.data(), shown.width * format.channels);
-    g_object_unref(source);
-    return TRUE;
-  }
-
-  ostrivo::progress_set_reporter(report_progress);
-  ostrivo::progress_start(ostrivo::final_run_ticks(format.channels));
   gimp_progress_init("Repairing motion blur");
-  ostrivo::progress_tick();
-  bool ok = true;
-  GeglBuffer *shadow = gimp_drawable_get_shadow_buffer(drawable);
-  if (!region.empty()) {
-    std::vector<guchar> in, out;
-    read(region, &in);
-    out.resize(in.size());
-    ok = ostrivo::repair_region(region_of(region, format, in.data(), out.data()), s, true);
-    if (ok)
-      gegl_buffer_set(shadow, GEGL_RECTANGLE(region.x, region.y, region.width, region.height), 0,
-                      format.babl, out.data(), GEGL_AUTO_ROWSTRIDE);
-  }
-  // The column and the row that trimming left out keep their pixels.
-  for (const Area &strip :
-       {Area{region.x + region.width, box.y, box.width - region.width, box.height},
-        Area{box.x, region.y + region.height, region.width, box.height - region.height}}) {
-    if (!ok || strip.empty()) continue;
-    std::vector<guchar> pixels;
-    read(strip, &pixels);
-    gegl_buffer_set(shadow, GEGL_RECTANGLE(strip.x, strip.y, strip.width, strip.height), 0,
-                    format.babl, pixels.data(), GEGL_AUTO_ROWSTRIDE);
-  }
-  ostrivo::progress_tick();
-  ostrivo::progress_set_reporter(nullptr);
-  g_object_unref(shadow);
+  GeglBuffer *source = gimp_drawable_get_buffer(drawable);
+  std::vector<guchar> in = read_pixels(source, box, format);
   g_object_unref(source);
-  if (!ok) {
-    gimp_drawable_free_shadow(drawable);
+  std::vector<guchar> out(in.size());
+  ostrivo::RepairOptions options;
+  options.progress = [](double fraction) { gimp_progress_update(fraction); };
+  const ostrivo::JobResult result =
+      ostrivo::repair_area(region_of(box, format, in.data(), out.data()), s, options);
+  if (result.outcome == ostrivo::Outcome::refused) {
     gimp_progress_end();
-    return FALSE;
+    return ostrivo::refusal_message(result, box.height, box.width);
   }
+  GeglBuffer *shadow = gimp_drawable_get_shadow_buffer(drawable);
+  gegl_buffer_set(shadow, GEGL_RECTANGLE(box.x, box.y, box.width, box.height), 0, format.babl,
+                  out.data(), GEGL_AUTO_ROWSTRIDE);
+  g_object_unref(shadow);
   gimp_drawable_merge_shadow(drawable, TRUE);
   gimp_drawable_update(drawable, box.x, box.y, box.width, box.height);
   gimp_progress_end();
-  return TRUE;
+  return "";
+}
+
+// The one render function of the final run (preview null) and the live
+// preview. Nothing is thrown out of here: memory that runs out while the
+// host's pixels are read is a refusal too.
+static std::string render(GimpDrawable *drawable, GimpProcedureConfig *config,
+                          GimpPreview *preview) {
+  try {
+    const RepairSettings s = settings_of(config);
+    if (preview != nullptr) {
+      render_preview_area(drawable, s, preview);
+      return "";
+    }
+    return repair_selection(drawable, s);
+  } catch (const std::exception &) {
+    if (preview == nullptr) gimp_progress_end();
+    return ostrivo::refusal_message(ostrivo::Refusal::no_memory);
+  }
 }
 
 // Estimates the motion in the drawable's selection and, when it finds one,
-// puts it into the config (the classic line takes a whole length).
+// puts it into the config as a repair will take it.
 static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedureConfig *config) {
   const PixelFormat format = pixel_format(drawable);
-  const Area box = selection_box(drawable);
-  std::vector<guchar> pixels(static_cast<std::size_t>(box.width) * box.height * format.channels *
-                             format.sample_bytes());
+  const Rect box = selection_box(drawable);
   GeglBuffer *source = gimp_drawable_get_buffer(drawable);
-  gegl_buffer_get(source, GEGL_RECTANGLE(box.x, box.y, box.width, box.height), 1.0, format.babl,
-                  pixels.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
+  std::vector<guchar> pixels = read_pixels(source, box, format);
   g_object_unref(source);
   const ostrivo::MotionEstimate e =
       ostrivo::estimate_motion(region_of(box, format, pixels.data(), nullptr));
-  if (e.status == ostrivo::EstimateStatus::estimated && e.length > 1.0) {
-    const bool classic = gimp_procedure_config_get_choice_id(config, "model") == kClassic;
-    const double length = classic ? ostrivo::classic_length(e.length) : e.length;
-    g_object_set(config, "length", length, "direction", std::round(e.direction * 10) / 10, "k", e.k,
-                 nullptr);
-  }
+  RepairSettings s = settings_of(config);
+  if (ostrivo::apply_estimate(e, &s)) show_settings(config, s);
   return e;
 }
 
@@ -351,7 +320,7 @@ static void estimate_clicked(DialogState *state) {
   gchar *note = nullptr;
   if (e.status != ostrivo::EstimateStatus::estimated)
     note = g_strdup_printf("Cannot estimate: the area is %s.", ostrivo::estimate_failure(e.status));
-  else if (e.length <= 1.0)
+  else if (!ostrivo::found_motion(e))
     note = g_strdup_printf("No motion found (confidence %.2f).", e.confidence);
   else
     note = g_strdup_printf("Estimated: %.1f px at %.1f degrees, K %.4f (confidence %.2f).",
@@ -425,6 +394,11 @@ static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mod
       !(gimp_drawable_is_rgb(drawable) || gimp_drawable_is_gray(drawable)))
     return fail(procedure, GIMP_PDB_CALLING_ERROR,
                 "Ostrivo repairs RGB and grey layers; convert an indexed image to RGB first.");
+  if (gimp_item_is_group(GIMP_ITEM(drawable))) {
+    const std::string message =
+        "Ostrivo: " + ostrivo::refusal_message(ostrivo::Refusal::no_pixels) + ".";
+    return fail(procedure, GIMP_PDB_CALLING_ERROR, message.c_str());
+  }
 
   gboolean auto_estimate = FALSE;
   g_object_get(config, "auto-estimate", &auto_estimate, nullptr);
@@ -440,16 +414,15 @@ static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mod
       g_free(message);
       return result;
     }
-    // No motion: nothing to repair, and a repair of none would only take
-    // K's toll on the contrast.
-    if (e.length <= 1.0)
+    if (!ostrivo::found_motion(e))  // the photo is left as it is
       return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
   }
 
-  if (!render(drawable, config, nullptr))
-    return fail(procedure, GIMP_PDB_EXECUTION_ERROR,
-                "Ostrivo: the area to repair is too large for this machine's memory; select a "
-                "smaller part of the image.");
+  const std::string refused = render(drawable, config, nullptr);
+  if (!refused.empty()) {
+    const std::string message = "Ostrivo: " + refused + "; select a smaller part of the image.";
+    return fail(procedure, GIMP_PDB_EXECUTION_ERROR, message.c_str());
+  }
   if (run_mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
   return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
 }

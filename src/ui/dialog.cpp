@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "engine/settings.h"
+#include "gimp2.h"
 #include "plugin.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // GimpDrawable

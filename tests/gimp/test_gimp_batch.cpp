@@ -10,10 +10,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/image_file.h"
-#include "engine/pipeline.h"
-#include "engine/settings.h"
 #include "gimp/gimp_session.h"
+#include "image_file.h"
 #include "image_support.h"
 
 using namespace ostrivo;

@@ -81,18 +81,13 @@ bool Gimp3Session::create(int timeout_s) {
   g_free(name);
   if (g_mkdir_with_parents(host_dir.c_str(), 0755) != 0) return false;
 
-  // One build folder per source tree, reused by later sessions.
-  gchar *hash = g_compute_checksum_for_string(G_CHECKSUM_MD5, OSTRIVO_SOURCE_DIR, -1);
-  const std::string build = std::string("/work/build-") + std::string(hash).substr(0, 8);
-  g_free(hash);
-  const std::string setup =
-      "set -e; cmake -S /src -B " + build +
-      " -DCMAKE_BUILD_TYPE=Release -DOSTRIVO_BUILD_TESTS=OFF -DOSTRIVO_BUILD_BENCH=OFF"
-      " -DOSTRIVO_BUILD_CLI=OFF >/dev/null; cmake --build " +
-      build + " --target ostrivo-gimp3 -j2 >/dev/null; mkdir -p " + dir +
-      "/profile/plug-ins/ostrivo; "
-      "install -m755 " +
-      build + "/gimp3/ostrivo " + dir + "/profile/plug-ins/ostrivo/ostrivo";
+  // The whole tree's build in the chroot (see the trixie.tree test), one
+  // per source tree, reused by later sessions.
+  const std::string build = OSTRIVO_TRIXIE_BUILD;
+  const std::string setup = "set -e; bash /src/scripts/trixie-build.sh " + build +
+                            " ostrivo-gimp3; mkdir -p " + dir +
+                            "/profile/plug-ins/ostrivo; install -m755 " + build +
+                            "/gimp3/ostrivo " + dir + "/profile/plug-ins/ostrivo/ostrivo";
   const int status = inside(setup, host_path("setup.log"), timeout_s);
   log = read_file(host_path("setup.log"));
   return status == 0;

@@ -8,9 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "cli/image_file.h"
-#include "engine/pipeline.h"
 #include "gimp3/gimp3_session.h"
+#include "image_file.h"
 #include "image_support.h"
 
 using namespace ostrivo;
@@ -18,6 +17,7 @@ using ostrivo::cli::Image;
 using ostrivo::testing::differences;
 using ostrivo::testing::Gimp3Session;
 using ostrivo::testing::load;
+using ostrivo::testing::smooth_result;
 
 namespace {
 
@@ -118,14 +118,7 @@ TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
   EXPECT_EQ(differences(load(session.host_path("after-cancel.png")), in), "");
 
   EXPECT_EQ(session.result("ok"), "success") << session.log;
-  RepairSettings s;
-  s.length = 10;
-  s.direction = 30;
-  s.k = 0.001;
-  s.model = MotionModel::smooth;
-  Image expected(in.rows, in.cols, in.bpp);
-  ASSERT_TRUE(repair_region(
-      {in.rows, in.cols, in.bpp, SampleFormat::u8, in.data(), expected.data()}, s, false));
+  const Image expected = smooth_result(in, 10, 30);  // K 0.001
   EXPECT_EQ(differences(load(session.host_path("after-ok.png")), expected), "");
   EXPECT_EQ(session.result("last"), "success");
   EXPECT_EQ(differences(load(session.host_path("last.png")), expected), "");

@@ -1,11 +1,9 @@
-#include "engine/degradation.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "engine/planes.h"
-#include "engine/settings.h"
+#include "engine/psf.h"
 
 namespace ostrivo {
 
@@ -66,15 +64,6 @@ std::vector<PsfTap> motion_line_taps(int rows, int cols, double length, double d
   for (const std::int64_t k : index)
     taps.push_back({static_cast<int>(k / wide_cols), static_cast<int>(k % wide_cols), weight});
   return taps;
-}
-
-void buildDegradationFunction_h(int rows, int cols, double **h) {
-  double *plane = *h;
-  const std::size_t cells = plane_cells(rows, cols);
-  for (std::size_t k = 0; k < cells; ++k) plane[k] = 0.0;
-  for (const PsfTap &tap : motion_line_taps(rows, cols, bvals.length, bvals.direction))
-    plane[static_cast<std::size_t>(tap.row) * static_cast<std::size_t>(cols) +
-          static_cast<std::size_t>(tap.col)] = tap.weight;
 }
 
 }  // namespace ostrivo

@@ -1,10 +1,9 @@
-#include "engine/smooth_motion.h"
-
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <utility>
+
+#include "engine/psf.h"
 
 namespace ostrivo {
 
@@ -53,15 +52,6 @@ std::vector<PsfTap> smooth_motion_taps(double length, double direction) {
   taps.reserve(cells.size());
   for (const auto &[cell, weight] : cells) taps.push_back({cell.first, cell.second, weight});
   return taps;
-}
-
-PsfReach psf_reach(const std::vector<PsfTap> &taps) {
-  PsfReach reach{0, 0};
-  for (const PsfTap &tap : taps) {
-    reach.rows = std::max(reach.rows, std::abs(tap.row));
-    reach.cols = std::max(reach.cols, std::abs(tap.col));
-  }
-  return reach;
 }
 
 }  // namespace ostrivo

@@ -1,4 +1,4 @@
-#include "engine/progress.h"
+#include "compat/gimp2.h"
 
 namespace ostrivo {
 

@@ -1,0 +1,328 @@
+#include "engine/region.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "colour/brightness.h"
+#include "colour/hsv.h"
+#include "engine/complex.h"
+#include "engine/frame.h"
+#include "engine/planes.h"
+#include "engine/resources.h"
+#include "engine/samples.h"
+#include "engine/solver.h"
+#include "engine/threads.h"
+#include "engine/transform.h"
+
+namespace ostrivo {
+
+namespace {
+
+using Byte = unsigned char;
+
+// One region's work: its pixels, its plan, its threads and its transforms.
+// The pixels move between the interleaved region and the rows of the
+// transformed plane here (region input and output); the solver does the
+// rest.
+template <typename T>
+class Region {
+ public:
+  Region(const PixelRegion &px, const MotionPlan &plan, const RepairSettings &settings,
+         WorkerPool &pool)
+      : src_(static_cast<const T *>(px.src)),
+        dst_(static_cast<T *>(px.dst)),
+        rows_(px.rows),
+        cols_(px.cols),
+        channels_(px.channels),
+        cells_(plane_cells(px.rows, px.cols)),
+        plan_(plan),
+        geometry_(plan.geometry),
+        settings_(settings),
+        transform_(geometry_.rows, geometry_.cols, pool) {}
+
+  bool ok() const { return transform_.ok(); }
+
+  bool repair(const ProgressFn &progress) {
+    const auto report = [&](double fraction) {
+      if (progress) progress(fraction);
+    };
+    std::unique_ptr<Solver> solver = prepare_solver({transform_, geometry_, plan_.taps, settings_});
+    if (!solver) return false;
+
+    // The brightness stage of byte RGB works on HSV copies; they are had
+    // before any work, so that a region whose memory runs short is refused
+    // at once rather than after its channels are done.
+    const bool hsv = settings_.repair_brightness && std::is_same_v<T, Byte> && channels_ >= 3;
+    const std::size_t hsv_bytes = hsv ? cells_ * static_cast<std::size_t>(channels_) : 0;
+    Buffer<Byte> source_hsv(hsv_bytes), restored_hsv(hsv_bytes), repaired_hsv(hsv_bytes);
+    if (hsv && (!source_hsv || !restored_hsv || !repaired_hsv)) return false;
+
+    const bool framed = plan_.frame.framed;
+    Buffer<T> channel(framed ? cells_ : 0);
+    Buffer<T> composed(framed ? cells_ : 0);
+    if (framed && (!channel || !composed)) return false;
+
+    const double planes = channels_;
+    for (int ch = 0; ch < channels_; ++ch) {
+      report(ch / planes);
+      PlaneIO io;
+      io.drain = write_rows(ch, false);
+      double start = ch;
+      if (!framed) {
+        io.fill = source_rows(ch);
+      } else {
+        extract(ch, channel.get());
+        if (!compose_frame(channel.get(), rows_, cols_, plan_.taps, plan_.frame.interior,
+                           composed.get(), transform_.pool(), plan_.frame.edges))
+          return false;
+        start += 0.5;
+        report(start / planes);
+        io.fill = plane_rows(composed.get());
+      }
+      const double span = ch + 1 - start;
+      if (!solver->solve(io, 1.0, [&](double f) { report((start + f * span) / planes); }))
+        return false;
+      report((ch + 1) / planes);
+    }
+    if (hsv)
+      repair_brightness_hsv(source_hsv.get(), restored_hsv.get(), repaired_hsv.get());
+    else if (settings_.repair_brightness)
+      repair_brightness();
+    return true;
+  }
+
+  bool blur() {
+    const int rows = geometry_.rows, cols = geometry_.cols;
+    Spectrum H(spectrum_cells(rows, cols));
+    if (!H) return false;
+    transform_taps(transform_, plan_.taps, [&](int c0, int w, fftw_complex *S) {
+      for_spectrum_columns(
+          rows, cols, c0, w,
+          [&](std::size_t k) {
+            H[k][0] = S[k][0];
+            H[k][1] = S[k][1];
+          },
+          S, H.get());
+    });
+    for (int ch = 0; ch < channels_; ++ch) {
+      const auto drain = write_rows(ch, plan_.exact_halves);
+      const double divisor = static_cast<double>(plane_cells(rows, cols));
+      transform_.filter(
+          source_rows(ch),
+          [&](int c0, int w, fftw_complex *Y) {
+            for_spectrum_columns(
+                rows, cols, c0, w, [&](std::size_t k) { multiply_in_place(&Y[k], &H[k]); }, Y,
+                H.get());
+          },
+          [&](int r0, int n, double *plane_rows) { drain(r0, n, plane_rows, divisor); });
+    }
+    return true;
+  }
+
+ private:
+  std::size_t plane_cols() const { return static_cast<std::size_t>(geometry_.cols); }
+
+  // Rows of the transformed plane from samples laid out as the region's
+  // pixels, `stride` apart from `first` on (a channel of the interleaved
+  // source, or a plane of one channel): the region's own rows, or their
+  // mirror images beyond its edges.
+  template <typename Stride>
+  void fill_rows(const T *first, Stride stride, int r0, int n, double *rows) const {
+    if (!geometry_.extended()) {
+      const T *src = first + static_cast<std::size_t>(r0) * cols_ * stride;
+      const std::size_t count = static_cast<std::size_t>(n) * cols_;
+      for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k * stride]);
+      return;
+    }
+    // A plane row: its region rows (one, or two fading into each other),
+    // each extended along the row the same way.
+    const auto extended_row = [&](int region_row, double weight, double *out, bool add) {
+      const T *src = first + static_cast<std::size_t>(region_row) * cols_ * stride;
+      for (std::size_t c = 0; c < plane_cols(); ++c) {
+        const AxisSource &col = geometry_.col_of[c];
+        double v = static_cast<double>(src[static_cast<std::size_t>(col.a) * stride]);
+        if (col.alpha != 0.0)
+          v += col.alpha * (static_cast<double>(src[static_cast<std::size_t>(col.b) * stride]) - v);
+        out[c] = add ? out[c] + weight * v : weight * v;
+      }
+    };
+    for (int r = 0; r < n; ++r) {
+      const AxisSource &row = geometry_.row_of[static_cast<std::size_t>(r0 + r)];
+      double *out = rows + static_cast<std::size_t>(r) * plane_cols();
+      extended_row(row.a, 1.0 - row.alpha, out, false);
+      if (row.alpha != 0.0) extended_row(row.b, row.alpha, out, true);
+    }
+  }
+
+  // Rows of channel `ch` of the interleaved source.
+  std::function<void(int, int, double *)> source_rows(int ch) const {
+    return [this, ch](int r0, int n, double *rows) {
+      with_stride(channels_, [&](auto stride) { fill_rows(src_ + ch, stride, r0, n, rows); });
+    };
+  }
+
+  // Rows of a plane of samples the size of the region.
+  std::function<void(int, int, double *)> plane_rows(const T *plane) const {
+    return [this, plane](int r0, int n, double *rows) {
+      fill_rows(plane, std::integral_constant<std::size_t, 1>{}, r0, n, rows);
+    };
+  }
+
+  // Writes the region's part of transformed rows into channel `ch` of the
+  // destination.
+  std::function<void(int, int, double *, double)> write_rows(int ch, bool exact_halves) const {
+    return [this, ch, exact_halves](int r0, int n, double *rows, double divisor) {
+      with_stride(channels_, [&](auto stride) {
+        const auto finish = [&](double *x, std::size_t count, T *dst) {
+          if (exact_halves)
+            Samples<T>::finish_blur(x, count, divisor, dst, stride);
+          else
+            Samples<T>::finish(x, count, divisor, dst, stride);
+        };
+        if (!geometry_.extended()) {
+          finish(rows, static_cast<std::size_t>(n) * cols_,
+                 dst_ + static_cast<std::size_t>(r0) * cols_ * stride + ch);
+          return;
+        }
+        for (int r = 0; r < n; ++r) {
+          const int region_row = r0 + r - geometry_.top;
+          if (region_row < 0 || region_row >= rows_) continue;
+          finish(rows + static_cast<std::size_t>(r) * plane_cols() + geometry_.left,
+                 static_cast<std::size_t>(cols_),
+                 dst_ + static_cast<std::size_t>(region_row) * cols_ * stride + ch);
+        }
+      });
+    };
+  }
+
+  // Channel `ch` of the source as a plane.
+  void extract(int ch, T *plane) {
+    constexpr std::size_t kRowsPerTask = 64;
+    const std::size_t tasks = (static_cast<std::size_t>(rows_) + kRowsPerTask - 1) / kRowsPerTask;
+    transform_.pool().run(tasks, [&](std::size_t task, int /*thread*/) {
+      const std::size_t first = task * kRowsPerTask * cols_;
+      const std::size_t end = std::min(cells_, first + kRowsPerTask * cols_);
+      with_stride(channels_, [&](auto stride) {
+        for (std::size_t k = first; k < end; ++k) plane[k] = src_[k * stride + ch];
+      });
+    });
+  }
+
+  // Maps the result's value range onto the source's: through the HSV
+  // bytes for byte RGB, directly for grey and floats.
+  void repair_brightness_hsv(Byte *source_hsv, Byte *restored_hsv, Byte *repaired) {
+    rgb_to_hsv(reinterpret_cast<const Byte *>(src_), source_hsv, cols_, rows_, channels_);
+    rgb_to_hsv(reinterpret_cast<const Byte *>(dst_), restored_hsv, cols_, rows_, channels_);
+    HSV_Restoration_V(restored_hsv, source_hsv, &repaired, cols_, rows_, channels_);
+    hsv_to_rgb(repaired, reinterpret_cast<Byte *>(dst_), cols_, rows_, channels_);
+  }
+  void repair_brightness();
+
+  const T *src_;
+  T *dst_;
+  int rows_;
+  int cols_;
+  int channels_;
+  std::size_t cells_;
+  const MotionPlan &plan_;
+  const Geometry &geometry_;
+  const RepairSettings &settings_;
+  RegionTransform transform_;
+};
+
+template <>
+void Region<Byte>::repair_brightness() {
+  repair_grey_range(src_, dst_, cells_, channels_);
+}
+
+template <>
+void Region<float>::repair_brightness() {
+  repair_value_range(src_, dst_, cells_, channels_, channels_ >= 3 ? 3 : 1);
+}
+
+enum class Work { repair, blur };
+
+template <typename T>
+bool run(const PixelRegion &px, const MotionPlan &plan, const RepairSettings &settings, Work work,
+         int threads, const ProgressFn &progress) {
+  WorkerPool pool(engine_threads(threads));
+  Region<T> region(px, plan, settings, pool);
+  if (!region.ok()) return false;
+  return work == Work::blur ? region.blur() : region.repair(progress);
+}
+
+// What every region operation shares: the pass-through, the refusals and
+// the copy a refused region leaves.
+JobResult over_region(const PixelRegion &px, const MotionPlan &plan, const RepairSettings &settings,
+                      Work work, int threads, const ProgressFn &progress) {
+  std::size_t bytes = 0;
+  const bool sized = region_bytes(px, &bytes);
+  const auto pass_through = [&](Outcome outcome, Refusal refusal) {
+    if (bytes > 0 && px.dst != px.src) std::memcpy(px.dst, px.src, bytes);
+    return JobResult{outcome, refusal, 0.0};
+  };
+  if (!sized) return {Outcome::refused, Refusal::no_memory, 0.0};
+  if (px.channels < 1 || px.channels > 4 || px.format == SampleFormat::u16)
+    return pass_through(Outcome::refused, Refusal::bad_pixels);
+  if (px.rows < 2 || px.cols < 2) return pass_through(Outcome::unchanged, Refusal::none);
+  if (!plan.valid) return pass_through(Outcome::refused, Refusal::empty_kernel);
+  // The source and destination are the caller's, and already had.
+  const double needed = region_working_bytes(plan, px.channels, px.format, settings);
+  if (!memory_allows(needed)) {
+    JobResult refused = pass_through(Outcome::refused, Refusal::no_memory);
+    refused.needed_bytes = needed + 2.0 * static_cast<double>(bytes);
+    return refused;
+  }
+  bool done = false;
+  try {
+    done = px.format == SampleFormat::u8 ? run<Byte>(px, plan, settings, work, threads, progress)
+                                         : run<float>(px, plan, settings, work, threads, progress);
+  } catch (const std::exception &) {
+    done = false;
+  }
+  if (done) return {Outcome::repaired, Refusal::none, 0.0};
+  return pass_through(Outcome::refused, Refusal::no_memory);
+}
+
+}  // namespace
+
+double region_working_bytes(const MotionPlan &plan, int channels, SampleFormat format,
+                            const RepairSettings &settings) {
+  const Geometry &g = plan.geometry;
+  const double cells = static_cast<double>(g.region_rows) * g.region_cols;
+  const double sample = static_cast<double>(sample_size(format));
+  double bytes = static_cast<double>(spectrum_cells(g.rows, g.cols)) * sizeof(fftw_complex);
+  bytes += solver_bytes(solver_for(settings, g), g);
+  if (plan.frame.framed) bytes += 2 * cells * sample;  // the channel and its composed plane
+  if (settings.repair_brightness && format == SampleFormat::u8 && channels >= 3)
+    bytes += 3 * cells * channels;  // HSV copies
+  return bytes;
+}
+
+JobResult repair_region(const PixelRegion &region, const RepairSettings &settings, int threads,
+                        const ProgressFn &progress) {
+  const MotionPlan plan = plan_motion(settings.motion, region.rows, region.cols);
+  return over_region(region, plan, settings, Work::repair, threads, progress);
+}
+
+JobResult repair_window(const PixelRegion &window, const WindowPlacement &placement,
+                        int region_rows, int region_cols, const RepairSettings &settings,
+                        int threads) {
+  if (placement.top == 0 && placement.left == 0 && window.rows == region_rows &&
+      window.cols == region_cols)
+    return repair_region(window, settings, threads, {});
+  const MotionPlan plan = plan_window(settings.motion, region_rows, region_cols,
+                                      {placement.top, placement.left, window.rows, window.cols});
+  return over_region(window, plan, settings, Work::repair, threads, {});
+}
+
+JobResult blur_region(const PixelRegion &region, const RepairSettings &settings, int threads) {
+  const MotionPlan plan = plan_motion(settings.motion, region.rows, region.cols);
+  return over_region(region, plan, settings, Work::blur, threads, {});
+}
+
+}  // namespace ostrivo

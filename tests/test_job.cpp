@@ -1,0 +1,159 @@
+// The repair job the front ends share: trimming, 16-bit samples, memory,
+// estimates, kernels and progress.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "engine/region.h"
+#include "ostrivo/estimate.h"
+#include "ostrivo/repair.h"
+#include "test_support.h"
+
+using namespace ostrivo;
+using ostrivo::testing::pattern_pixels;
+
+namespace {
+
+RepairSettings with(const Motion &motion, double k = 0.003) {
+  RepairSettings s;
+  s.motion = motion;
+  s.k = k;
+  return s;
+}
+
+}  // namespace
+
+TEST(Job, ClassicAreasOfOddSizeRepairTheirEvenPartAndKeepTheRest) {
+  const int rows = 9, cols = 11, channels = 3;
+  const RepairSettings s = with(ClassicLine{5, 30, 2.0});
+  const auto src = pattern_pixels(rows, cols, channels);
+  std::vector<guchar> dst(src.size(), 0);
+  ASSERT_EQ(
+      repair_area({rows, cols, channels, SampleFormat::u8, src.data(), dst.data()}, s).outcome,
+      Outcome::repaired);
+
+  // The even part, repaired on its own.
+  std::vector<guchar> part(static_cast<std::size_t>(8 * 10 * channels)), repaired(part.size());
+  for (int r = 0; r < 8; ++r)
+    std::copy_n(&src[static_cast<std::size_t>(r * cols * channels)], 10 * channels,
+                &part[static_cast<std::size_t>(r * 10 * channels)]);
+  ASSERT_EQ(
+      repair_region({8, 10, channels, SampleFormat::u8, part.data(), repaired.data()}, s, 0, {})
+          .outcome,
+      Outcome::repaired);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols * channels; ++c) {
+      const auto k = static_cast<std::size_t>(r * cols * channels + c);
+      const bool kept = r == 8 || c >= 10 * channels;
+      EXPECT_EQ(dst[k], kept ? src[k] : repaired[static_cast<std::size_t>(r * 10 * channels + c)])
+          << "row " << r << " sample " << c;
+    }
+}
+
+TEST(Job, SixteenBitSamplesAreRepairedAsFractionsAndComeBackAsWords) {
+  const int rows = 24, cols = 30, channels = 2;
+  const RepairSettings s = with(SmoothLine{6.5, 40});
+  const auto bytes = pattern_pixels(rows, cols, channels);
+  std::vector<std::uint16_t> words(bytes.size()), words_out(bytes.size());
+  std::vector<float> floats(bytes.size()), floats_out(bytes.size());
+  for (std::size_t k = 0; k < bytes.size(); ++k) {
+    words[k] = static_cast<std::uint16_t>(bytes[k] * 257 + (k % 7));
+    floats[k] = static_cast<float>(words[k] / 65535.0);
+  }
+  ASSERT_EQ(
+      repair_area({rows, cols, channels, SampleFormat::u16, words.data(), words_out.data()}, s)
+          .outcome,
+      Outcome::repaired);
+  ASSERT_EQ(
+      repair_area({rows, cols, channels, SampleFormat::f32, floats.data(), floats_out.data()}, s)
+          .outcome,
+      Outcome::repaired);
+  for (std::size_t k = 0; k < words.size(); ++k)
+    ASSERT_EQ(words_out[k], std::lround(floats_out[k] * 65535.0)) << k;
+}
+
+TEST(Job, AnAreaTooLargeForMemoryIsRefusedBeforeAnyWork) {
+  const JobResult r = check_memory(with(SmoothLine{10, 0}), 60000, 60000, 3, SampleFormat::u8, 0);
+  EXPECT_EQ(r.refusal, Refusal::no_memory);
+  EXPECT_GT(r.needed_bytes, 60000.0 * 60000 * 16);  // two half spectra of doubles, at the least
+  EXPECT_NE(refusal_message(r, 60000, 60000).find("60000 x 60000 pixels would need"),
+            std::string::npos);
+  EXPECT_EQ(check_memory(with(SmoothLine{10, 0}), 600, 800, 3, SampleFormat::u8, 0).refusal,
+            Refusal::none);
+}
+
+TEST(Job, AnEstimateIsAppliedOneWayWhateverTheModel) {
+  MotionEstimate found;
+  found.length = 12.6;
+  found.direction = 33.47;
+  found.k = 0.004;
+  RepairSettings classic = with(ClassicLine{1, 0, 2.5});
+  ASSERT_TRUE(apply_estimate(found, &classic));
+  const auto &line = std::get<ClassicLine>(classic.motion);
+  EXPECT_EQ(line.length, 13);  // the classic line's samples are whole
+  EXPECT_DOUBLE_EQ(line.direction, 33.5);
+  EXPECT_EQ(line.frame_width, 2.5);
+  EXPECT_EQ(classic.k, 0.004);
+
+  RepairSettings kernel = with(SampledKernel{1, 1, {1.0}});
+  ASSERT_TRUE(apply_estimate(found, &kernel));
+  const auto &smooth = std::get<SmoothLine>(kernel.motion);
+  EXPECT_EQ(smooth.length, 12.6);
+  EXPECT_DOUBLE_EQ(smooth.direction, 33.5);
+
+  MotionEstimate none;  // length 1: no motion
+  RepairSettings kept = with(SmoothLine{7, 10}, 0.02);
+  EXPECT_FALSE(apply_estimate(none, &kept));
+  EXPECT_EQ(std::get<SmoothLine>(kept.motion).length, 7);
+  EXPECT_EQ(kept.k, 0.02);
+}
+
+TEST(Job, AKernelDrawsAPointAroundItselfWithItsCentreCellOnIt) {
+  // A 3 x 4 kernel: its centre cell is (1, 2), right of the middle.
+  const std::vector<double> weights = {1, 0, 0, 2,  //
+                                       0, 0, 4, 0,  //
+                                       0, 3, 0, 0};
+  const int rows = 21, cols = 23, at_row = 10, at_col = 11;
+  std::vector<float> point(static_cast<std::size_t>(rows * cols), 0.0f), out(point.size());
+  point[static_cast<std::size_t>(at_row * cols + at_col)] = 1.0f;
+  ASSERT_EQ(blur_area({rows, cols, 1, SampleFormat::f32, point.data(), out.data()},
+                      with(SampledKernel{3, 4, weights}))
+                .outcome,
+            Outcome::repaired);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const int r = i - at_row + 1, c = j - at_col + 2;
+      const double want = r >= 0 && r < 3 && c >= 0 && c < 4
+                              ? weights[static_cast<std::size_t>(r * 4 + c)] / 10
+                              : 0.0;
+      EXPECT_NEAR(out[static_cast<std::size_t>(i * cols + j)], want, 1e-6) << i << ", " << j;
+    }
+}
+
+TEST(Job, AKernelWithoutAPositiveWeightIsRefusedAndTheAreaKept) {
+  const auto src = pattern_pixels(16, 16, 3);
+  std::vector<guchar> dst(src.size(), 0);
+  const JobResult r = repair_area({16, 16, 3, SampleFormat::u8, src.data(), dst.data()},
+                                  with(SampledKernel{2, 2, {0, -1, 0, 0}}));
+  EXPECT_EQ(r.refusal, Refusal::empty_kernel);
+  EXPECT_EQ(dst, src);
+}
+
+TEST(Job, ProgressRunsFromZeroToExactlyOneWithoutGoingBack) {
+  const auto src = pattern_pixels(40, 50, 4);
+  std::vector<guchar> dst(src.size());
+  std::vector<double> seen;
+  RepairOptions options;
+  options.progress = [&](double f) { seen.push_back(f); };
+  ASSERT_EQ(repair_area({40, 50, 4, SampleFormat::u8, src.data(), dst.data()},
+                        with(ClassicLine{7, 20, 3.0}), options)
+                .outcome,
+            Outcome::repaired);
+  ASSERT_GE(seen.size(), 5u);  // at least each of the four channels
+  EXPECT_EQ(seen.front(), 0.0);
+  EXPECT_EQ(seen.back(), 1.0);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -58,9 +59,36 @@ cli::Image job_result(const cli::Image &in, const RepairSettings &settings, bool
   return out;
 }
 
-cli::Image smooth_result(const cli::Image &in, double length, double direction, bool blur) {
+cli::Image smooth_result(const cli::Image &in, double length, double direction, bool blur,
+                         SolverKind solver) {
   RepairSettings s;
   s.motion = SmoothLine{length, direction};
+  s.solver = solver;
+  return job_result(in, s, blur);
+}
+
+cli::Image shake_kernel_image(int size) {
+  cli::Image k(size, size, 1);
+  std::fill(k.data(), k.data() + k.samples(), 0);
+  const double r = 0.4 * size;  // a quarter turn, then straight on
+  for (int s = 0; s < 400; ++s) {
+    const double t = s / 400.0;
+    const double x = t < 0.6 ? r * std::cos(2.6 * t) - 0.2 * r : r * (0.5 - 1.5 * (t - 0.6));
+    const double y = t < 0.6 ? r * std::sin(2.6 * t) - 0.4 * r : r * (0.6 + 0.5 * (t - 0.6));
+    const int col = static_cast<int>(std::lround(x)) + size / 2;
+    const int row = static_cast<int>(std::lround(y)) + size / 2;
+    if (row < 0 || row >= size || col < 0 || col >= size) continue;
+    guchar &v = k.data()[static_cast<std::size_t>(row * size + col)];
+    v = static_cast<guchar>(std::min(255, v + 8 + static_cast<int>(16 * t)));
+  }
+  return k;
+}
+
+cli::Image kernel_result(const cli::Image &in, const cli::Image &kernel, bool blur) {
+  RepairSettings s;
+  s.motion = kernel_from_image(
+      {kernel.rows, kernel.cols, kernel.bpp, SampleFormat::u8, kernel.data(), nullptr});
+  s.solver = SolverKind::sparse;
   return job_result(in, s, blur);
 }
 

@@ -26,8 +26,18 @@ cli::Image engine_repair(const cli::Image &in, int x, int y, int cols, int rows,
 // `blur` its blur.
 cli::Image job_result(const cli::Image &in, const RepairSettings &settings, bool blur = false);
 
-// The smooth line's repair (or blur) of the whole image.
-cli::Image smooth_result(const cli::Image &in, double length, double direction, bool blur = false);
+// The smooth line's repair (or blur) of the whole image, with the solver
+// the front ends take for it by default.
+cli::Image smooth_result(const cli::Image &in, double length, double direction, bool blur = false,
+                         SolverKind solver = SolverKind::sparse);
+
+// A grey kernel image `size` pixels across of a curved shake: a hook that
+// lingers at its end, as a shaken camera draws a point.
+cli::Image shake_kernel_image(int size);
+
+// The repair (or blur) of the whole image with a kernel image, by the
+// sparse solver.
+cli::Image kernel_result(const cli::Image &in, const cli::Image &kernel, bool blur = false);
 
 // "" when the images are equal, else where they differ.
 std::string differences(const cli::Image &a, const cli::Image &b);

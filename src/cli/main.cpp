@@ -27,6 +27,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailedInput = 1;
 constexpr int kExitUsage = 2;
 
+// The image as the engine takes it: bytes, or 16-bit words.
+ostrivo::PixelRegion region_of(const Image &in, void *dst) {
+  return {in.rows,   in.cols, in.bpp, in.bits == 16 ? SampleFormat::u16 : SampleFormat::u8,
+          in.data(), dst};
+}
+
 // A setting that --auto estimates when the command line does not give it.
 struct Given {
   double value;
@@ -40,6 +46,9 @@ struct Options {
   double frame_width = ostrivo::kFrameWidthRange.fallback;
   gboolean repair_brightness = FALSE;
   gchar *model = nullptr;
+  gchar *solver = nullptr;
+  double strength = ostrivo::kStrengthRange.fallback;
+  gchar *kernel_file = nullptr;
   gchar *output = nullptr;
   gchar *output_dir = nullptr;
   gboolean force = FALSE;
@@ -52,21 +61,46 @@ struct Options {
   int threads = 0;
   gboolean version = FALSE;
   gchar **inputs = nullptr;
-
-  bool classic = false;     // --model classic
-  RepairSettings settings;  // from the options above, once checked
+  bool classic = false;           // --model classic
+  ostrivo::SampledKernel kernel;  // --kernel, once read
+  bool wiener = false;            // --solver wiener
+  RepairSettings settings;        // from the options above, once checked
 };
 
-// The repair the options ask for, with this motion and K.
+// The repair the options ask for, with this motion and K: the kernel when
+// one was given, else the chosen line; the classic line is restored by the
+// Wiener filter, every other motion by the sparse solver unless --solver
+// says otherwise.
 RepairSettings settings_for(const Options &o, double length, double direction, double k) {
   RepairSettings s;
-  if (o.classic)
+  if (o.kernel_file != nullptr)
+    s.motion = o.kernel;
+  else if (o.classic)
     s.motion = ostrivo::ClassicLine{length, direction, o.frame_width};
   else
     s.motion = ostrivo::SmoothLine{length, direction};
+  s.solver = o.classic || o.wiener ? ostrivo::SolverKind::wiener : ostrivo::SolverKind::sparse;
   s.k = k;
+  s.strength = o.strength;
   s.repair_brightness = o.repair_brightness != FALSE;
   return s;
+}
+
+// Reads the --kernel image; false with a message.
+bool read_kernel(Options *o) {
+  Image image;
+  std::string error;
+  if (!ostrivo::cli::load_image(o->kernel_file, &image, &error)) {
+    std::fprintf(stderr, "ostrivo-cli: --kernel %s: cannot read: %s\n", o->kernel_file,
+                 error.c_str());
+    return false;
+  }
+  o->kernel = ostrivo::kernel_from_image(region_of(image, nullptr));
+  const ostrivo::Refusal refusal = ostrivo::check_kernel(o->kernel);
+  if (refusal == ostrivo::Refusal::none) return true;
+  std::fprintf(stderr, "ostrivo-cli: --kernel %s: %s\n", o->kernel_file,
+               ostrivo::refusal_message(refusal).c_str());
+  return false;
 }
 
 // --- progress bar on a terminal --------------------------------------------
@@ -118,12 +152,6 @@ std::string output_for(const Options &o, const std::string &input) {
 }
 
 // --- one file ------------------------------------------------------------------
-
-// The image as the engine takes it: bytes, or 16-bit words.
-ostrivo::PixelRegion region_of(const Image &in, void *dst) {
-  return {in.rows,   in.cols, in.bpp, in.bits == 16 ? SampleFormat::u16 : SampleFormat::u8,
-          in.data(), dst};
-}
 
 // Repairs (or blurs) `in` into `out`, of the same shape.
 ostrivo::JobResult process(const Options &o, const Image &in, Image *out) {
@@ -339,11 +367,24 @@ int main(int argc, char **argv) {
        "Direction of the motion in degrees, 0 to 359, clockwise from the right (default 0)",
        "DEGREES"},
       {"k", 'k', 0, G_OPTION_ARG_CALLBACK, given,
-       "Wiener constant K, noise-to-signal ratio, 0.001 to 1 (default 0.001)", "K"},
+       "Wiener constant K, noise-to-signal ratio, 0.001 to 1 (default 0.001); the Wiener solver's",
+       "K"},
       {"model", 'm', 0, G_OPTION_ARG_STRING, &o.model,
        "Motion model: smooth (a sub-pixel line, mirrored edges; the default) or classic (the GIMP "
        "2.10 plug-in's line and border frame)",
        "MODEL"},
+      {"kernel", 0, 0, G_OPTION_ARG_FILENAME, &o.kernel_file,
+       "Repair a motion of any shape: an image of what one bright point looks like in the "
+       "blurred photo (its centre pixel on the point; colour taken as luminance)",
+       "FILE"},
+      {"solver", 0, 0, G_OPTION_ARG_STRING, &o.solver,
+       "sparse (a sparse prior on the gradients, the photo's edges as unknowns; the default for "
+       "the smooth model and kernels) or wiener (one division a frequency, with K)",
+       "SOLVER"},
+      {"strength", 0, 0, G_OPTION_ARG_DOUBLE, &o.strength,
+       "Sparse solver: how firmly its prior holds, times the weight the photo's noise asks for, "
+       "0.05 to 20 (default 1); lower gives more detail and more noise",
+       "FACTOR"},
       {"frame-width", 'f', 0, G_OPTION_ARG_DOUBLE, &o.frame_width,
        "Classic model only: border frame width, percent of the image width, 0 to 10 (default 1)",
        "PERCENT"},
@@ -378,9 +419,10 @@ int main(int argc, char **argv) {
   g_option_context_set_main_group(context, group);
   g_option_context_set_summary(
       context,
-      "Repairs each INPUT by Wiener deconvolution of a straight motion and writes\n"
-      "NAME-repaired.EXT beside it (or --output, or into --output-dir). EXIF, XMP,\n"
-      "IPTC and the colour profile are kept; 16-bit PNG and TIFF stay 16-bit.");
+      "Repairs each INPUT blurred by a motion (a straight line, or any shape given as\n"
+      "a kernel image) and writes NAME-repaired.EXT beside it (or --output, or into\n"
+      "--output-dir). EXIF, XMP, IPTC and the colour profile are kept; 16-bit PNG\n"
+      "and TIFF stay 16-bit.");
   GError *err = nullptr;
   const bool parsed = g_option_context_parse(context, &argc, &argv, &err);
   g_option_context_free(context);
@@ -399,12 +441,31 @@ int main(int argc, char **argv) {
                 check_range("direction", o.direction.value, ostrivo::kDirectionRange) &&
                 check_range("k", o.k.value, ostrivo::kKRange) &&
                 check_range("frame-width", o.frame_width, ostrivo::kFrameWidthRange) &&
+                check_range("strength", o.strength, ostrivo::kStrengthRange) &&
                 check_int("quality", o.quality, 1, 100) &&
                 check_int("threads", o.threads, 0, ostrivo::kMaxThreads);
   const std::string model = o.model != nullptr ? o.model : "smooth";
   if (usable && model != "smooth" && model != "classic") {
     std::fprintf(stderr, "ostrivo-cli: --model must be smooth or classic (got %s)\n",
                  model.c_str());
+    usable = false;
+  }
+  const std::string solver = o.solver != nullptr ? o.solver : "";
+  if (usable && !solver.empty() && solver != "sparse" && solver != "wiener") {
+    std::fprintf(stderr, "ostrivo-cli: --solver must be sparse or wiener (got %s)\n",
+                 solver.c_str());
+    usable = false;
+  }
+  if (usable && model == "classic" && (solver == "sparse" || o.kernel_file != nullptr)) {
+    std::fprintf(stderr,
+                 "ostrivo-cli: the classic model is a straight line restored by the Wiener "
+                 "filter; leave out --%s\n",
+                 o.kernel_file != nullptr ? "kernel" : "solver sparse");
+    usable = false;
+  }
+  if (usable && o.kernel_file != nullptr && (o.automatic || o.estimate)) {
+    std::fprintf(stderr, "ostrivo-cli: --kernel gives the motion; it does not go with --%s\n",
+                 o.automatic ? "auto" : "estimate");
     usable = false;
   }
   if (usable && o.estimate + o.automatic + o.simulate > 1) {
@@ -436,8 +497,12 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "ostrivo-cli: cannot start libvips\n");
     return kExitFailedInput;
   }
-
   o.classic = model == "classic";
+  o.wiener = solver == "wiener";
+  if (o.kernel_file != nullptr && !read_kernel(&o)) {
+    vips_shutdown();
+    return kExitFailedInput;
+  }
   o.settings = settings_for(o, o.length.value, o.direction.value, o.k.value);
 
   const bool show_progress = !o.quiet && !o.simulate && !o.estimate && isatty(STDERR_FILENO);
@@ -452,6 +517,8 @@ int main(int argc, char **argv) {
   g_free(o.output);
   g_free(o.output_dir);
   g_free(o.model);
+  g_free(o.solver);
+  g_free(o.kernel_file);
   vips_shutdown();
   return failures == 0 ? kExitOk : kExitFailedInput;
 }

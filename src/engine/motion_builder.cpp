@@ -19,6 +19,7 @@ struct Placement {
   int rows;
   int cols;
   const WindowPlacement *window;  // nullptr: the whole region
+  SolverKind solver;              // whose extension the plane gets
 };
 
 int line_margin(double length) {
@@ -30,7 +31,7 @@ int line_margin(double length) {
 void extend(MotionPlan *plan, const Placement &at) {
   const int rows = at.window != nullptr ? at.window->rows : at.rows;
   const int cols = at.window != nullptr ? at.window->cols : at.cols;
-  plan->geometry = mirrored_geometry(rows, cols, psf_reach(plan->taps));
+  plan->geometry = extended_geometry(at.solver, rows, cols, psf_reach(plan->taps));
 }
 
 // --- one builder a model -------------------------------------------------------
@@ -81,8 +82,11 @@ MotionPlan build(const SampledKernel &kernel, const Placement &at) {
   MotionPlan plan;
   plan.part_rows = at.rows;
   plan.part_cols = at.cols;
+  plan.refusal = check_kernel(kernel);
+  // Its blur must leave most of the area it is restored from.
+  if (plan.refusal == Refusal::none && (2 * kernel.rows > at.rows || 2 * kernel.cols > at.cols))
+    plan.refusal = Refusal::kernel_too_large_for_area;
   plan.taps = kernel_taps(kernel.rows, kernel.cols, kernel.weights);
-  plan.valid = !plan.taps.empty();
   const PsfReach reach = psf_reach(plan.taps);
   plan.preview_margin = 2 * std::max(reach.rows, reach.cols) + kPreviewMarginPixels;
   extend(&plan, at);
@@ -121,8 +125,8 @@ PsfReach psf_reach(const std::vector<PsfTap> &taps) {
   return reach;
 }
 
-MotionPlan plan_motion(const Motion &motion, int rows, int cols) {
-  return build_for(motion, {rows, cols, nullptr});
+MotionPlan plan_motion(const Motion &motion, int rows, int cols, SolverKind solver) {
+  return build_for(motion, {rows, cols, nullptr, solver});
 }
 
 Motion line_motion(const Motion &like, double length, double direction) {
@@ -130,8 +134,8 @@ Motion line_motion(const Motion &like, double length, double direction) {
 }
 
 MotionPlan plan_window(const Motion &motion, int region_rows, int region_cols,
-                       const WindowPlacement &window) {
-  return build_for(motion, {region_rows, region_cols, &window});
+                       const WindowPlacement &window, SolverKind solver) {
+  return build_for(motion, {region_rows, region_cols, &window, solver});
 }
 
 }  // namespace ostrivo

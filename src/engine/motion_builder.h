@@ -10,6 +10,7 @@
 #include "engine/frame.h"
 #include "engine/padding.h"
 #include "engine/psf.h"
+#include "ostrivo/repair.h"
 #include "ostrivo/settings.h"
 
 namespace ostrivo {
@@ -25,7 +26,9 @@ struct WindowPlacement {
 
 // What one motion implies for one rectangle of rows x cols pixels.
 struct MotionPlan {
-  bool valid = true;  // false: the motion has no point-spread function (an empty kernel)
+  // Why the motion cannot be built for this rectangle (a kernel without a
+  // positive weight, or too large), or Refusal::none.
+  Refusal refusal = Refusal::none;
   // The part of an area of this size that a repair changes, from its
   // top-left corner; the rest of the area keeps its pixels.
   int part_rows = 0;
@@ -42,14 +45,16 @@ struct MotionPlan {
   bool exact_halves = false;
 };
 
-// The plan for a region of rows x cols pixels.
-MotionPlan plan_motion(const Motion &motion, int rows, int cols);
+// The plan for a region of rows x cols pixels, its plane extended as the
+// solver wants (a blur takes the Wiener solver's extension).
+MotionPlan plan_motion(const Motion &motion, int rows, int cols,
+                       SolverKind solver = SolverKind::wiener);
 
 // The plan for a window of a region of region_rows x region_cols pixels:
 // its plane continues beyond the window in mirror images of it, and the
 // classic model's frame is the region's, seen through the window.
 MotionPlan plan_window(const Motion &motion, int region_rows, int region_cols,
-                       const WindowPlacement &window);
+                       const WindowPlacement &window, SolverKind solver = SolverKind::wiener);
 
 // A straight motion of `length` pixels in `direction` degrees in the terms
 // of `like`'s model, its other settings kept: the classic line takes a whole

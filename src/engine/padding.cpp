@@ -76,4 +76,30 @@ Geometry mirrored_geometry(int rows, int cols, const PsfReach &reach) {
   return g;
 }
 
+Geometry tight_geometry(int rows, int cols, const PsfReach &reach) {
+  Geometry g;
+  g.rows = fast_size(rows + 2 * reach.rows);
+  g.cols = fast_size(cols + 2 * reach.cols);
+  g.top = (g.rows - rows) / 2;
+  g.left = (g.cols - cols) / 2;
+  g.region_rows = rows;
+  g.region_cols = cols;
+  const auto mirrored = [](int size, int start, int n) {
+    std::vector<AxisSource> axis(static_cast<std::size_t>(size));
+    for (int i = 0; i < size; ++i) {
+      const int from = mirror_index(i - start, n);
+      axis[static_cast<std::size_t>(i)] = {from, from, 0.0};
+    }
+    return axis;
+  };
+  g.row_of = mirrored(g.rows, g.top, rows);
+  g.col_of = mirrored(g.cols, g.left, cols);
+  return g;
+}
+
+Geometry extended_geometry(SolverKind solver, int rows, int cols, const PsfReach &reach) {
+  return solver == SolverKind::sparse ? tight_geometry(rows, cols, reach)
+                                      : mirrored_geometry(rows, cols, reach);
+}
+
 }  // namespace ostrivo

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/psf.h"
+#include "ostrivo/settings.h"
 
 namespace ostrivo {
 
@@ -49,8 +50,18 @@ struct Geometry {
 Geometry region_geometry(int rows, int cols);
 
 // The region extended by mirror images and their fade, for point-spread
-// taps of the given reach.
+// taps of the given reach: a one-pass filter sees no seam.
 Geometry mirrored_geometry(int rows, int cols, const PsfReach &reach);
+
+// The region extended by the reach on every side (to a size FFTW
+// transforms fast), filled with mirror images without a fade: for a solver
+// that treats what lies beyond the region as unknown, whose first guess is
+// all the extension is for.
+Geometry tight_geometry(int rows, int cols, const PsfReach &reach);
+
+// The extension the solver wants (the classic model's plane, the region
+// itself, is its own affair).
+Geometry extended_geometry(SolverKind solver, int rows, int cols, const PsfReach &reach);
 
 }  // namespace ostrivo
 

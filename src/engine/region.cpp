@@ -24,6 +24,17 @@ namespace {
 
 using Byte = unsigned char;
 
+// Rows of the region a task of a per-pixel pass takes.
+constexpr std::size_t kRowsPerTask = 64;
+
+// The orthonormal opponent basis: brightness, red against blue, green
+// against both. Its inverse is its transpose, and white noise stays white
+// with the same sigma in it.
+const double kOpponent[3][3] = {
+    {0.57735026918962576451, 0.57735026918962576451, 0.57735026918962576451},
+    {0.70710678118654752440, 0.0, -0.70710678118654752440},
+    {0.40824829046386301637, -0.81649658092772603273, 0.40824829046386301637}};
+
 // One region's work: its pixels, its plan, its threads and its transforms.
 // The pixels move between the interleaved region and the rows of the
 // transformed plane here (region input and output); the solver does the
@@ -33,7 +44,8 @@ class Region {
  public:
   Region(const PixelRegion &px, const MotionPlan &plan, const RepairSettings &settings,
          WorkerPool &pool)
-      : src_(static_cast<const T *>(px.src)),
+      : px_(px),
+        src_(static_cast<const T *>(px.src)),
         dst_(static_cast<T *>(px.dst)),
         rows_(px.rows),
         cols_(px.cols),
@@ -50,8 +62,21 @@ class Region {
     const auto report = [&](double fraction) {
       if (progress) progress(fraction);
     };
-    std::unique_ptr<Solver> solver = prepare_solver({transform_, geometry_, plan_.taps, settings_});
+    const double noise = settings_.noise >= 0.0 ? settings_.noise : measure_noise(px_);
+    const double scale = std::is_same_v<T, Byte> ? 1.0 : 1.0 / 255.0;
+    std::unique_ptr<Solver> solver =
+        prepare_solver({transform_, geometry_, plan_.taps, settings_, noise, scale});
     if (!solver) return false;
+
+    // A solver with a prior restores colour as brightness and two colour
+    // differences, which it holds differently; their results wait here until
+    // all three are done.
+    const bool opponent = solver_for(settings_, geometry_) == SolverKind::sparse && channels_ >= 3;
+    Buffer<float> staged(opponent ? 3 * cells_ : 0);
+    if (opponent && !staged) return false;
+    const auto role_of = [&](int plane) {
+      return plane == 0 ? PlaneRole::main : PlaneRole::detail;  // brightness or grey first
+    };
 
     // The brightness stage of byte RGB works on HSV copies; they are had
     // before any work, so that a region whose memory runs short is refused
@@ -66,28 +91,35 @@ class Region {
     Buffer<T> composed(framed ? cells_ : 0);
     if (framed && (!channel || !composed)) return false;
 
-    const double planes = channels_;
-    for (int ch = 0; ch < channels_; ++ch) {
-      report(ch / planes);
+    // Progress in proportion to each plane's work.
+    double total = 0.0;
+    for (int p = 0; p < channels_; ++p) total += solver->cost(role_of(p));
+    double done = 0.0;
+    for (int p = 0; p < channels_; ++p) {
+      const double cost = solver->cost(role_of(p));
+      report(done / total);
       PlaneIO io;
-      io.drain = write_rows(ch, false);
-      double start = ch;
-      if (!framed) {
-        io.fill = source_rows(ch);
-      } else {
-        extract(ch, channel.get());
+      const bool mixed = opponent && p < 3;
+      io.fill = mixed ? opponent_rows(p) : source_rows(p);
+      io.drain = mixed ? staged_rows(staged.get() + static_cast<std::size_t>(p) * cells_)
+                       : write_rows(p, false);
+      double start = done;
+      if (framed) {
+        extract(p, channel.get());
         if (!compose_frame(channel.get(), rows_, cols_, plan_.taps, plan_.frame.interior,
                            composed.get(), transform_.pool(), plan_.frame.edges))
           return false;
-        start += 0.5;
-        report(start / planes);
+        start += 0.5 * cost;
+        report(start / total);
         io.fill = plane_rows(composed.get());
       }
-      const double span = ch + 1 - start;
-      if (!solver->solve(io, 1.0, [&](double f) { report((start + f * span) / planes); }))
+      const double span = done + cost - start;
+      if (!solver->solve(io, role_of(p), [&](double f) { report((start + f * span) / total); }))
         return false;
-      report((ch + 1) / planes);
+      done += cost;
+      report(done / total);
     }
+    if (opponent) write_colours(staged.get());
     if (hsv)
       repair_brightness_hsv(source_hsv.get(), restored_hsv.get(), repaired_hsv.get());
     else if (settings_.repair_brightness)
@@ -126,27 +158,27 @@ class Region {
  private:
   std::size_t plane_cols() const { return static_cast<std::size_t>(geometry_.cols); }
 
-  // Rows of the transformed plane from samples laid out as the region's
-  // pixels, `stride` apart from `first` on (a channel of the interleaved
-  // source, or a plane of one channel): the region's own rows, or their
-  // mirror images beyond its edges.
-  template <typename Stride>
-  void fill_rows(const T *first, Stride stride, int r0, int n, double *rows) const {
+  // Rows of the transformed plane from a plane of the region whose pixel p
+  // (row-major) is sample(p): the region's own rows, or their mirror images
+  // beyond its edges.
+  template <typename Sample>
+  void fill_rows(const Sample &sample, int r0, int n, double *rows) const {
+    const auto width = static_cast<std::size_t>(cols_);
     if (!geometry_.extended()) {
-      const T *src = first + static_cast<std::size_t>(r0) * cols_ * stride;
-      const std::size_t count = static_cast<std::size_t>(n) * cols_;
-      for (std::size_t k = 0; k < count; ++k) rows[k] = static_cast<double>(src[k * stride]);
+      const std::size_t first = static_cast<std::size_t>(r0) * width;
+      const std::size_t count = static_cast<std::size_t>(n) * width;
+      for (std::size_t k = 0; k < count; ++k) rows[k] = sample(first + k);
       return;
     }
     // A plane row: its region rows (one, or two fading into each other),
     // each extended along the row the same way.
     const auto extended_row = [&](int region_row, double weight, double *out, bool add) {
-      const T *src = first + static_cast<std::size_t>(region_row) * cols_ * stride;
+      const std::size_t first = static_cast<std::size_t>(region_row) * width;
       for (std::size_t c = 0; c < plane_cols(); ++c) {
         const AxisSource &col = geometry_.col_of[c];
-        double v = static_cast<double>(src[static_cast<std::size_t>(col.a) * stride]);
+        double v = sample(first + static_cast<std::size_t>(col.a));
         if (col.alpha != 0.0)
-          v += col.alpha * (static_cast<double>(src[static_cast<std::size_t>(col.b) * stride]) - v);
+          v += col.alpha * (sample(first + static_cast<std::size_t>(col.b)) - v);
         out[c] = add ? out[c] + weight * v : weight * v;
       }
     };
@@ -161,15 +193,72 @@ class Region {
   // Rows of channel `ch` of the interleaved source.
   std::function<void(int, int, double *)> source_rows(int ch) const {
     return [this, ch](int r0, int n, double *rows) {
-      with_stride(channels_, [&](auto stride) { fill_rows(src_ + ch, stride, r0, n, rows); });
+      with_stride(channels_, [&](auto stride) {
+        const T *first = src_ + ch;
+        fill_rows([&](std::size_t p) { return static_cast<double>(first[p * stride]); }, r0, n,
+                  rows);
+      });
     };
   }
 
   // Rows of a plane of samples the size of the region.
   std::function<void(int, int, double *)> plane_rows(const T *plane) const {
     return [this, plane](int r0, int n, double *rows) {
-      fill_rows(plane, std::integral_constant<std::size_t, 1>{}, r0, n, rows);
+      fill_rows([&](std::size_t p) { return static_cast<double>(plane[p]); }, r0, n, rows);
     };
+  }
+
+  // Rows of the region's brightness (plane 0) or one of its two colour
+  // differences, from its first three channels.
+  std::function<void(int, int, double *)> opponent_rows(int plane) const {
+    return [this, plane](int r0, int n, double *rows) {
+      const double *m = kOpponent[plane];
+      const auto step = static_cast<std::size_t>(channels_);
+      fill_rows(
+          [&](std::size_t p) {
+            const T *px = src_ + p * step;
+            return m[0] * static_cast<double>(px[0]) + m[1] * static_cast<double>(px[1]) +
+                   m[2] * static_cast<double>(px[2]);
+          },
+          r0, n, rows);
+    };
+  }
+
+  // Keeps the region's part of transformed rows in a float plane of the
+  // region.
+  std::function<void(int, int, double *, double)> staged_rows(float *plane) const {
+    return [this, plane](int r0, int n, double *rows, double divisor) {
+      for (int r = 0; r < n; ++r) {
+        const int region_row = r0 + r - geometry_.top;
+        if (region_row < 0 || region_row >= rows_) continue;
+        const double *from = rows + static_cast<std::size_t>(r) * plane_cols() + geometry_.left;
+        float *to = plane + static_cast<std::size_t>(region_row) * cols_;
+        for (int c = 0; c < cols_; ++c) to[c] = static_cast<float>(from[c] / divisor);
+      }
+    };
+  }
+
+  // The three staged planes back to the destination's colour channels.
+  void write_colours(const float *staged) {
+    const std::size_t tasks = (static_cast<std::size_t>(rows_) + kRowsPerTask - 1) / kRowsPerTask;
+    const auto width = static_cast<std::size_t>(cols_);
+    Buffer<double> scratch(static_cast<std::size_t>(transform_.pool().size()) * width);
+    if (!scratch) return;
+    transform_.pool().run(tasks, [&](std::size_t task, int thread) {
+      double *row = scratch.get() + static_cast<std::size_t>(thread) * width;
+      const std::size_t last = std::min(static_cast<std::size_t>(rows_), (task + 1) * kRowsPerTask);
+      with_stride(channels_, [&](auto stride) {
+        for (std::size_t i = task * kRowsPerTask; i < last; ++i)
+          for (int ch = 0; ch < 3; ++ch) {
+            for (std::size_t j = 0; j < width; ++j) {
+              const std::size_t p = i * width + j;
+              row[j] = kOpponent[0][ch] * staged[p] + kOpponent[1][ch] * staged[cells_ + p] +
+                       kOpponent[2][ch] * staged[2 * cells_ + p];
+            }
+            Samples<T>::finish(row, width, 1.0, dst_ + i * width * stride + ch, stride);
+          }
+      });
+    });
   }
 
   // Writes the region's part of transformed rows into channel `ch` of the
@@ -201,7 +290,6 @@ class Region {
 
   // Channel `ch` of the source as a plane.
   void extract(int ch, T *plane) {
-    constexpr std::size_t kRowsPerTask = 64;
     const std::size_t tasks = (static_cast<std::size_t>(rows_) + kRowsPerTask - 1) / kRowsPerTask;
     transform_.pool().run(tasks, [&](std::size_t task, int /*thread*/) {
       const std::size_t first = task * kRowsPerTask * cols_;
@@ -222,6 +310,7 @@ class Region {
   }
   void repair_brightness();
 
+  const PixelRegion &px_;
   const T *src_;
   T *dst_;
   int rows_;
@@ -269,7 +358,7 @@ JobResult over_region(const PixelRegion &px, const MotionPlan &plan, const Repai
   if (px.channels < 1 || px.channels > 4 || px.format == SampleFormat::u16)
     return pass_through(Outcome::refused, Refusal::bad_pixels);
   if (px.rows < 2 || px.cols < 2) return pass_through(Outcome::unchanged, Refusal::none);
-  if (!plan.valid) return pass_through(Outcome::refused, Refusal::empty_kernel);
+  if (plan.refusal != Refusal::none) return pass_through(Outcome::refused, plan.refusal);
   // The source and destination are the caller's, and already had.
   const double needed = region_working_bytes(plan, px.channels, px.format, settings);
   if (!memory_allows(needed)) {
@@ -296,7 +385,9 @@ double region_working_bytes(const MotionPlan &plan, int channels, SampleFormat f
   const double cells = static_cast<double>(g.region_rows) * g.region_cols;
   const double sample = static_cast<double>(sample_size(format));
   double bytes = static_cast<double>(spectrum_cells(g.rows, g.cols)) * sizeof(fftw_complex);
-  bytes += solver_bytes(solver_for(settings, g), g);
+  const SolverKind kind = solver_for(settings, g);
+  bytes += solver_bytes(kind, g);
+  if (kind == SolverKind::sparse && channels >= 3) bytes += 3 * cells * sizeof(float);  // colours
   if (plan.frame.framed) bytes += 2 * cells * sample;  // the channel and its composed plane
   if (settings.repair_brightness && format == SampleFormat::u8 && channels >= 3)
     bytes += 3 * cells * channels;  // HSV copies
@@ -305,7 +396,7 @@ double region_working_bytes(const MotionPlan &plan, int channels, SampleFormat f
 
 JobResult repair_region(const PixelRegion &region, const RepairSettings &settings, int threads,
                         const ProgressFn &progress) {
-  const MotionPlan plan = plan_motion(settings.motion, region.rows, region.cols);
+  const MotionPlan plan = plan_motion(settings.motion, region.rows, region.cols, settings.solver);
   return over_region(region, plan, settings, Work::repair, threads, progress);
 }
 
@@ -315,8 +406,9 @@ JobResult repair_window(const PixelRegion &window, const WindowPlacement &placem
   if (placement.top == 0 && placement.left == 0 && window.rows == region_rows &&
       window.cols == region_cols)
     return repair_region(window, settings, threads, {});
-  const MotionPlan plan = plan_window(settings.motion, region_rows, region_cols,
-                                      {placement.top, placement.left, window.rows, window.cols});
+  const MotionPlan plan =
+      plan_window(settings.motion, region_rows, region_cols,
+                  {placement.top, placement.left, window.rows, window.cols}, settings.solver);
   return over_region(window, plan, settings, Work::repair, threads, {});
 }
 

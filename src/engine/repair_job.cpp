@@ -122,6 +122,15 @@ void copy_area(const PixelRegion &area) {
 
 enum class Work { repair, blur };
 
+// Whether the motion moves nothing: a repair then leaves the photo as it is
+// (a solver with a prior would still smooth it, and the Wiener filter take
+// K's toll on its contrast).
+bool is_still(const RepairSettings &settings, int rows, int cols) {
+  const MotionPlan plan = plan_motion(settings.motion, rows, cols);
+  return plan.refusal == Refusal::none && plan.taps.size() == 1 && plan.taps[0].row == 0 &&
+         plan.taps[0].col == 0;
+}
+
 JobResult run_job(const PixelRegion &area, const RepairSettings &settings,
                   const RepairOptions &options, Work work) {
   const auto report = [&](double fraction) {
@@ -138,7 +147,8 @@ JobResult run_job(const PixelRegion &area, const RepairSettings &settings,
     return checked;
   }
   report(0.0);
-  if (part.rows < 2 || part.cols < 2) {  // nothing to restore
+  const bool still = work == Work::repair && is_still(settings, part.rows, part.cols);
+  if (part.rows < 2 || part.cols < 2 || still) {  // nothing to restore
     copy_area(area);
     report(1.0);
     return {Outcome::unchanged, Refusal::none, 0.0};
@@ -181,7 +191,12 @@ std::string refusal_message(Refusal refusal) {
     case Refusal::no_pixels:
       return "a layer group has no pixels of its own to repair: select a layer in it";
     case Refusal::empty_kernel:
-      return "the kernel has no positive weight";
+      return "the kernel has no positive weight (an all-black image)";
+    case Refusal::kernel_too_large:
+      return "the kernel is larger than " + std::to_string(kMaxKernelSize) + " x " +
+             std::to_string(kMaxKernelSize) + " pixels";
+    case Refusal::kernel_too_large_for_area:
+      return "the kernel is larger than half the area to repair";
   }
   return "cannot be repaired";
 }
@@ -202,8 +217,8 @@ AreaPart repaired_part(const RepairSettings &settings, int rows, int cols) {
 JobResult check_memory(const RepairSettings &settings, int rows, int cols, int channels,
                        SampleFormat format, double host_bytes) {
   const AreaPart part = repaired_part(settings, rows, cols);
-  const MotionPlan plan = plan_motion(settings.motion, part.rows, part.cols);
-  if (!plan.valid) return {Outcome::refused, Refusal::empty_kernel, 0.0};
+  const MotionPlan plan = plan_motion(settings.motion, part.rows, part.cols, settings.solver);
+  if (plan.refusal != Refusal::none) return {Outcome::refused, plan.refusal, 0.0};
   double needed = host_bytes;
   if (part.rows >= 2 && part.cols >= 2) {
     const PixelRegion area{rows, cols, channels, format, nullptr, nullptr};
@@ -248,6 +263,10 @@ JobResult repair_preview(const PixelRegion &context, const PreviewPlan &plan,
   if (context.channels < 1 || context.channels > 4) {
     copy_area(context);
     return {Outcome::refused, Refusal::bad_pixels, 0.0};
+  }
+  if (is_still(settings, plan.region.height, plan.region.width)) {
+    copy_area(context);
+    return {Outcome::unchanged, Refusal::none, 0.0};
   }
   try {
     Staging staging(context, context.rows, context.cols);

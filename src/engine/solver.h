@@ -35,14 +35,20 @@ struct PlaneIO {
 
 using PlaneProgress = std::function<void(double fraction)>;
 
+// What a plane holds: the photo's brightness (or its grey), or a detail
+// plane (a colour difference, alpha), which a solver with a prior may hold
+// more firmly and spend less work on.
+enum class PlaneRole { main, detail };
+
 class Solver {
  public:
   virtual ~Solver() = default;
-  // Restores one plane. `weight` scales the prior of a solver that has one
-  // (colour-difference planes are held more firmly than brightness). Reports
-  // the fraction of this plane's work done through `progress`, on the
-  // calling thread. False when working memory cannot be had.
-  virtual bool solve(const PlaneIO &io, double weight, const PlaneProgress &progress) = 0;
+  // Restores one plane, reporting the fraction of its work done through
+  // `progress` on the calling thread. False when working memory cannot be
+  // had.
+  virtual bool solve(const PlaneIO &io, PlaneRole role, const PlaneProgress &progress) = 0;
+  // The work of one plane of this role, relative to the others.
+  virtual double cost(PlaneRole /*role*/) const { return 1.0; }
 };
 
 struct SolverSetup {
@@ -50,6 +56,8 @@ struct SolverSetup {
   const Geometry &geometry;         // where the region lies in that plane
   const std::vector<PsfTap> &taps;  // the point-spread function
   const RepairSettings &settings;
+  double noise;  // the photo's noise, levels of 255
+  double scale;  // plane units a level of 255 is (1 for bytes, 1 / 255 for floats)
 };
 
 // The solver the settings ask for, prepared; nullptr when its memory

@@ -6,13 +6,8 @@ namespace ostrivo {
 
 namespace {
 
-// Rows in a chunk of the row transforms, and spectrum columns in a chunk of
-// the column transforms: a chunk of a 4000-column photo's rows is half a
-// megabyte, a chunk of its 3000-row columns under a megabyte, so each stays
-// in a core's cache between its transform and what the caller does with it.
-// Fixed, so that the results never depend on the machine.
-constexpr int kRowChunk = 16;
-constexpr int kColumnChunk = 16;
+constexpr int kRowChunk = RegionTransform::kRowChunk;
+constexpr int kColumnChunk = RegionTransform::kColumnChunk;
 
 // Doubles in one thread's row chunk, rounded up to 64 bytes so that every
 // thread's chunk has the alignment of the first: a plan made on one may run
@@ -92,26 +87,28 @@ void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, St
   };
 
   // Rows: fill a chunk, transform it into the spectrum's rows.
-  pool_.run(static_cast<std::size_t>(row_chunks), [&](std::size_t c, int thread) {
-    const int chunk = static_cast<int>(c);
-    const int r0 = chunk * kRowChunk;
-    const int n = std::min(kRowChunk, rows_ - r0);
-    double *rows = row_buffer(thread);
-    fftw_complex *out = S + static_cast<std::size_t>(r0) * hc;
-    if (fill_fn(fill, r0, n, rows))
-      fftw_execute_dft_r2c(row_forward_[row_plan(chunk)].get(), rows, out);
-    else  // the transform of zeros, but for the signs of some zeros
-      std::fill(&out[0][0], &out[0][0] + 2 * static_cast<std::size_t>(n) * hc, 0.0);
-  });
+  if (fill_fn != nullptr)
+    pool_.run(static_cast<std::size_t>(row_chunks), [&](std::size_t c, int thread) {
+      const int chunk = static_cast<int>(c);
+      const int r0 = chunk * kRowChunk;
+      const int n = std::min(kRowChunk, rows_ - r0);
+      double *rows = row_buffer(thread);
+      fftw_complex *out = S + static_cast<std::size_t>(r0) * hc;
+      if (fill_fn(fill, r0, n, rows))
+        fftw_execute_dft_r2c(row_forward_[row_plan(chunk)].get(), rows, out);
+      else  // the transform of zeros, but for the signs of some zeros
+        std::fill(&out[0][0], &out[0][0] + 2 * static_cast<std::size_t>(n) * hc, 0.0);
+    });
 
-  // Columns: transform a chunk, let the caller's step see it, and (for a
-  // filter) transform it back while it is still in cache.
+  // Columns: transform a chunk (unless only the inverse runs), let the
+  // caller's step see it, and (for a filter) transform it back while it is
+  // still in cache.
   pool_.run(static_cast<std::size_t>(col_chunks), [&](std::size_t c, int /*thread*/) {
     const int chunk = static_cast<int>(c);
     const int c0 = chunk * kColumnChunk;
     const int w = std::min(kColumnChunk, hc - c0);
     fftw_complex *at = S + c0;
-    fftw_execute_dft(column_forward_[col_plan(chunk)].get(), at, at);
+    if (fill_fn != nullptr) fftw_execute_dft(column_forward_[col_plan(chunk)].get(), at, at);
     step_fn(step, c0, w, S);
     if (drain_fn != nullptr) fftw_execute_dft(column_inverse_[col_plan(chunk)].get(), at, at);
   });

@@ -31,6 +31,15 @@ namespace ostrivo {
 
 class RegionTransform {
  public:
+  // Rows in a chunk of the row transforms (and of every fill and drain), and
+  // spectrum columns in a chunk of the column transforms (and of every
+  // step): a chunk of a 4000-column photo's rows is half a megabyte, a chunk
+  // of its 3000-row columns under a megabyte, so each stays in a core's
+  // cache between its transform and what the caller does with it. Fixed, so
+  // that the results never depend on the machine.
+  static constexpr int kRowChunk = 16;
+  static constexpr int kColumnChunk = 16;
+
   // Plans the transforms of a rows x cols plane for `pool`'s threads; ok()
   // is false when memory or a plan cannot be had.
   RegionTransform(int rows, int cols, WorkerPool &pool);
@@ -65,6 +74,14 @@ class RegionTransform {
   template <typename Fill, typename Step, typename Drain>
   void filter(const Fill &fill, const Step &step, const Drain &drain) {
     run(&fill, call_fill<Fill>, &step, call_step<Step>, &drain, call_drain<Drain>);
+  }
+
+  // The inverse transform alone, of a spectrum the caller holds elsewhere:
+  // load(c0, w, S) writes the spectrum's columns c0 .. c0 + w - 1 into S
+  // (layout as for step) just before their transform; drain as for filter.
+  template <typename Load, typename Drain>
+  void inverse(const Load &load, const Drain &drain) {
+    run(nullptr, nullptr, &load, call_step<Load>, &drain, call_drain<Drain>);
   }
 
  private:

@@ -11,7 +11,7 @@ class WienerSolver : public Solver {
   WienerSolver(RegionTransform &transform, Spectrum weights)
       : transform_(transform), weights_(std::move(weights)) {}
 
-  bool solve(const PlaneIO &io, double /*weight*/, const PlaneProgress & /*progress*/) override {
+  bool solve(const PlaneIO &io, PlaneRole /*role*/, const PlaneProgress & /*progress*/) override {
     const int rows = transform_.rows(), cols = transform_.cols();
     const double divisor = static_cast<double>(plane_cells(rows, cols));
     const fftw_complex *weights = weights_.get();

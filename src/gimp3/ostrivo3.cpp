@@ -57,8 +57,9 @@ static GList *ostrivo_query_procedures(GimpPlugIn * /*plug_in*/) {
   return g_list_append(nullptr, g_strdup(PLUG_IN_PROC));
 }
 
-// The choices of the "model" argument, by their ids.
-enum ModelChoice { kSmooth = 0, kClassic = 1 };
+// The choices of the "model" and "solver" arguments, by their ids.
+enum ModelChoice { kSmooth = 0, kClassic = 1, kKernel = 2 };
+enum SolverChoice { kSparse = 0, kWiener = 1 };
 
 static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar *name) {
   if (g_strcmp0(name, PLUG_IN_PROC) != 0) return nullptr;
@@ -70,12 +71,15 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
   gimp_procedure_add_menu_path(procedure, "<Image>/Filters/Enhance");
   gimp_procedure_set_documentation(
       procedure, "Repair motion blur",
-      "Repairs a photo blurred by a straight motion (camera shake) by Wiener deconvolution: "
-      "give the motion's length in pixels and its direction in degrees (clockwise from "
-      "\"to the right\"), or let it be estimated from the photo. K is the noise-to-signal "
-      "ratio: raise it when the result rings or is noisy. The smooth model draws the motion "
-      "with sub-pixel accuracy and extends the area by mirrored borders; the classic model "
-      "is the GIMP 2.10 plug-in's line and border frame.",
+      "Repairs a photo blurred by camera shake: a straight motion (give its length in pixels "
+      "and its direction in degrees, clockwise from \"to the right\", or let it be estimated "
+      "from the photo) or a motion of any shape (give an image of its kernel: what one "
+      "bright point looks like in the blurred photo). The smooth model draws the line with "
+      "sub-pixel accuracy; the classic model is the GIMP 2.10 plug-in's line and border "
+      "frame. The sparse solver keeps edges sharp with few ripples and treats what lies "
+      "beyond the area as unknown (strength: how firmly; lower gives more detail and more "
+      "noise); the Wiener solver is one division a frequency, with K the noise-to-signal "
+      "ratio. The classic model always uses the Wiener solver.",
       name);
   gimp_procedure_set_attribution(procedure, "The Ostrivo developers",
                                  "Copyright The Ostrivo developers", "2026");
@@ -105,39 +109,81 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
                                       FALSE, G_PARAM_READWRITE);
   gimp_procedure_add_choice_argument(
       procedure, "model", "Mo_tion model", "How the motion is modelled",
-      gimp_choice_new_with_values(
-          "smooth", kSmooth, "Smooth (sub-pixel line, mirrored edges)", nullptr, "classic",
-          kClassic, "Classic (the GIMP 2.10 plug-in's line and frame)", nullptr, nullptr),
+      gimp_choice_new_with_values("smooth", kSmooth, "Smooth (sub-pixel line)", nullptr, "classic",
+                                  kClassic, "Classic (the GIMP 2.10 plug-in's line and frame)",
+                                  nullptr, "kernel", kKernel, "Kernel (any shape, from an image)",
+                                  nullptr, nullptr),
       "smooth", G_PARAM_READWRITE);
   gimp_procedure_add_boolean_argument(procedure, "auto-estimate", "Estimate the motion first",
                                       "Non-interactive runs: estimate length, direction and K "
                                       "from the selection before repairing",
                                       FALSE, G_PARAM_READWRITE);
+  gimp_procedure_add_file_argument(procedure, "kernel-file", "Kernel _image",
+                                   "Kernel model: an image of what one bright point looks like "
+                                   "in the blurred photo, its centre pixel on the point (colour "
+                                   "is taken as luminance, alpha left out)",
+                                   GIMP_FILE_CHOOSER_ACTION_OPEN, TRUE, nullptr, G_PARAM_READWRITE);
+  gimp_procedure_add_choice_argument(
+      procedure, "solver", "_Solver", "How the motion is undone",
+      gimp_choice_new_with_values("sparse", kSparse, "Sparse (sharp edges, edges as unknowns)",
+                                  nullptr, "wiener", kWiener, "Wiener (fast, with K)", nullptr,
+                                  nullptr),
+      "sparse", G_PARAM_READWRITE);
+  const ostrivo::SettingRange &strength = ostrivo::kStrengthRange;
+  gimp_procedure_add_double_argument(procedure, "strength", "S_trength (sparse)",
+                                     "Sparse solver: how firmly its prior holds, times the weight "
+                                     "the photo's noise asks for; lower gives more detail and "
+                                     "more noise",
+                                     strength.lower, strength.upper, strength.fallback,
+                                     G_PARAM_READWRITE);
   return procedure;
 }
 
 // --- settings and areas -----------------------------------------------------------
 
-static RepairSettings settings_of(GimpProcedureConfig *config) {
+// What a repair takes besides the config: the kernel image, read, and the
+// selection's noise, measured once so that previews and the final run hold
+// the same.
+struct Inputs {
+  ostrivo::SampledKernel kernel;
+  std::string kernel_error;  // why the kernel cannot be had; "" when it can
+  double noise = -1.0;       // levels of 255; negative: the repair measures it
+};
+
+static bool kernel_model(GimpProcedureConfig *config) {
+  return gimp_procedure_config_get_choice_id(config, "model") == kKernel;
+}
+
+static RepairSettings settings_of(GimpProcedureConfig *config, const Inputs &inputs) {
   RepairSettings s;
   double length = 0, direction = 0, frame_width = 0;
   gboolean brightness = FALSE;
   g_object_get(config, "length", &length, "direction", &direction, "k", &s.k, "frame-width",
-               &frame_width, "repair-brightness", &brightness, nullptr);
+               &frame_width, "repair-brightness", &brightness, "strength", &s.strength, nullptr);
   s.repair_brightness = brightness != FALSE;
-  if (gimp_procedure_config_get_choice_id(config, "model") == kClassic)
+  const int model = gimp_procedure_config_get_choice_id(config, "model");
+  if (model == kClassic)
     s.motion = ostrivo::ClassicLine{length, direction, frame_width};
+  else if (model == kKernel)
+    s.motion = inputs.kernel;
   else
     s.motion = ostrivo::SmoothLine{length, direction};
+  s.solver = gimp_procedure_config_get_choice_id(config, "solver") == kWiener
+                 ? ostrivo::SolverKind::wiener
+                 : ostrivo::SolverKind::sparse;
+  s.noise = inputs.noise;
   return s;
 }
 
-// Shows a motion's own settings in the config.
+// Shows a motion's own settings in the config (a line found while the
+// model was the kernel turns the model to the smooth line).
 static void show_settings(GimpProcedureConfig *config, const RepairSettings &s) {
-  if (const auto *line = std::get_if<ostrivo::ClassicLine>(&s.motion))
+  if (const auto *line = std::get_if<ostrivo::ClassicLine>(&s.motion)) {
     g_object_set(config, "length", line->length, "direction", line->direction, nullptr);
-  else if (const auto *smooth = std::get_if<ostrivo::SmoothLine>(&s.motion))
+  } else if (const auto *smooth = std::get_if<ostrivo::SmoothLine>(&s.motion)) {
     g_object_set(config, "length", smooth->length, "direction", smooth->direction, nullptr);
+    if (kernel_model(config)) g_object_set(config, "model", "smooth", nullptr);
+  }
   g_object_set(config, "k", s.k, nullptr);
 }
 
@@ -183,8 +229,9 @@ static std::vector<guchar> read_pixels(GeglBuffer *source, const Rect &a, const 
 
 // --- the region driver --------------------------------------------------------------
 
-// Shows in the preview what the repair will give on the area it shows.
-static void render_preview_area(GimpDrawable *drawable, const RepairSettings &s,
+// Shows in the preview what the repair will give on the area it shows (or,
+// with no settings, the area as it is).
+static void render_preview_area(GimpDrawable *drawable, const RepairSettings *s,
                                 GimpPreview *preview) {
   const PixelFormat format = pixel_format(drawable);
   Rect view;
@@ -202,12 +249,14 @@ static void render_preview_area(GimpDrawable *drawable, const RepairSettings &s,
   std::vector<guchar> canvas(static_cast<std::size_t>(view.width) * view.height * format.channels);
   gegl_buffer_get(source, GEGL_RECTANGLE(view.x, view.y, view.width, view.height), 1.0,
                   shown_format, canvas.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-  const ostrivo::PreviewPlan plan = ostrivo::plan_preview(s, selection_box(drawable), view);
+  const ostrivo::PreviewPlan plan = s != nullptr
+                                        ? ostrivo::plan_preview(*s, selection_box(drawable), view)
+                                        : ostrivo::PreviewPlan{};
   if (!plan.shown.empty()) {
     const Rect &context = plan.context;
     std::vector<guchar> in = read_pixels(source, context, format);
     std::vector<guchar> out(in.size());
-    ostrivo::repair_preview(region_of(context, format, in.data(), out.data()), plan, s);
+    ostrivo::repair_preview(region_of(context, format, in.data(), out.data()), plan, *s);
     GeglBuffer *repaired = gegl_buffer_linear_new_from_data(
         out.data(), format.babl, GEGL_RECTANGLE(0, 0, context.width, context.height),
         GEGL_AUTO_ROWSTRIDE, nullptr, nullptr);
@@ -226,9 +275,15 @@ static void render_preview_area(GimpDrawable *drawable, const RepairSettings &s,
   g_object_unref(source);
 }
 
-// Repairs the drawable's selection as one undo step. An empty string when
-// it is done, else why not (the drawable is then unchanged).
-static std::string repair_selection(GimpDrawable *drawable, const RepairSettings &s) {
+// Why a repair did not happen, and what to tell the user.
+struct Refused {
+  ostrivo::Refusal why = ostrivo::Refusal::none;
+  std::string message;
+};
+
+// Repairs the drawable's selection as one undo step; the drawable stays as
+// it was when it is refused.
+static Refused repair_selection(GimpDrawable *drawable, const RepairSettings &s) {
   const PixelFormat format = pixel_format(drawable);
   const Rect box = selection_box(drawable);
   // The memory is checked before a pixel is read: the plug-in holds the
@@ -240,7 +295,7 @@ static std::string repair_selection(GimpDrawable *drawable, const RepairSettings
   const ostrivo::JobResult fits = ostrivo::check_memory(
       s, box.height, box.width, format.channels, format.samples, 2.0 * (area_bytes + tile_bytes));
   if (fits.refusal != ostrivo::Refusal::none)
-    return ostrivo::refusal_message(fits, box.height, box.width);
+    return {fits.refusal, ostrivo::refusal_message(fits, box.height, box.width)};
 
   gimp_progress_init("Repairing motion blur");
   GeglBuffer *source = gimp_drawable_get_buffer(drawable);
@@ -253,7 +308,7 @@ static std::string repair_selection(GimpDrawable *drawable, const RepairSettings
       ostrivo::repair_area(region_of(box, format, in.data(), out.data()), s, options);
   if (result.outcome == ostrivo::Outcome::refused) {
     gimp_progress_end();
-    return ostrivo::refusal_message(result, box.height, box.width);
+    return {result.refusal, ostrivo::refusal_message(result, box.height, box.width)};
   }
   GeglBuffer *shadow = gimp_drawable_get_shadow_buffer(drawable);
   gegl_buffer_set(shadow, GEGL_RECTANGLE(box.x, box.y, box.width, box.height), 0, format.babl,
@@ -262,25 +317,32 @@ static std::string repair_selection(GimpDrawable *drawable, const RepairSettings
   gimp_drawable_merge_shadow(drawable, TRUE);
   gimp_drawable_update(drawable, box.x, box.y, box.width, box.height);
   gimp_progress_end();
-  return "";
+  return {};
 }
 
 // The one render function of the final run (preview null) and the live
 // preview. Nothing is thrown out of here: memory that runs out while the
 // host's pixels are read is a refusal too.
-static std::string render(GimpDrawable *drawable, GimpProcedureConfig *config,
-                          GimpPreview *preview) {
+static Refused render(GimpDrawable *drawable, const RepairSettings *s, GimpPreview *preview) {
   try {
-    const RepairSettings s = settings_of(config);
     if (preview != nullptr) {
       render_preview_area(drawable, s, preview);
-      return "";
+      return {};
     }
-    return repair_selection(drawable, s);
+    return repair_selection(drawable, *s);
   } catch (const std::exception &) {
     if (preview == nullptr) gimp_progress_end();
-    return ostrivo::refusal_message(ostrivo::Refusal::no_memory);
+    return {ostrivo::Refusal::no_memory, ostrivo::refusal_message(ostrivo::Refusal::no_memory)};
   }
+}
+
+// The pixels of the drawable's selection box.
+static std::vector<guchar> selection_pixels(GimpDrawable *drawable, const PixelFormat &format,
+                                            const Rect &box) {
+  GeglBuffer *source = gimp_drawable_get_buffer(drawable);
+  std::vector<guchar> pixels = read_pixels(source, box, format);
+  g_object_unref(source);
+  return pixels;
 }
 
 // Estimates the motion in the drawable's selection and, when it finds one,
@@ -288,14 +350,60 @@ static std::string render(GimpDrawable *drawable, GimpProcedureConfig *config,
 static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedureConfig *config) {
   const PixelFormat format = pixel_format(drawable);
   const Rect box = selection_box(drawable);
-  GeglBuffer *source = gimp_drawable_get_buffer(drawable);
-  std::vector<guchar> pixels = read_pixels(source, box, format);
-  g_object_unref(source);
+  std::vector<guchar> pixels = selection_pixels(drawable, format, box);
   const ostrivo::MotionEstimate e =
       ostrivo::estimate_motion(region_of(box, format, pixels.data(), nullptr));
-  RepairSettings s = settings_of(config);
+  RepairSettings s = settings_of(config, Inputs{});
   if (ostrivo::apply_estimate(e, &s)) show_settings(config, s);
   return e;
+}
+
+// The noise of the drawable's selection.
+static double selection_noise(GimpDrawable *drawable) {
+  const PixelFormat format = pixel_format(drawable);
+  const Rect box = selection_box(drawable);
+  std::vector<guchar> pixels = selection_pixels(drawable, format, box);
+  return ostrivo::measure_noise(region_of(box, format, pixels.data(), nullptr));
+}
+
+// Reads the kernel image the config names into `inputs`.
+static void read_kernel(GimpProcedureConfig *config, Inputs *inputs) {
+  inputs->kernel = {};
+  inputs->kernel_error.clear();
+  GFile *file = nullptr;
+  g_object_get(config, "kernel-file", &file, nullptr);
+  if (file == nullptr) {
+    inputs->kernel_error = "no kernel image is chosen";
+    return;
+  }
+  gchar *name = g_file_get_parse_name(file);
+  GimpImage *image = gimp_file_load(GIMP_RUN_NONINTERACTIVE, file);
+  GimpLayer **layers = image != nullptr ? gimp_image_get_layers(image) : nullptr;
+  if (layers == nullptr || layers[0] == nullptr) {
+    inputs->kernel_error = std::string("cannot read the kernel image ") + name;
+  } else {
+    // The kernel's samples at their own depth, as the command line reads them.
+    GimpDrawable *layer = GIMP_DRAWABLE(layers[0]);
+    const Babl *type = babl_format_get_type(gimp_drawable_get_format(layer), 0);
+    const bool eight = type == babl_type("u8"), sixteen = type == babl_type("u16");
+    const bool grey = gimp_drawable_is_gray(layer);
+    const std::string format_name = std::string(grey ? "Y'" : "R'G'B'") + (eight     ? " u8"
+                                                                           : sixteen ? " u16"
+                                                                                     : " float");
+    const PixelFormat format{babl_format(format_name.c_str()), grey ? 1 : 3,
+                             eight     ? SampleFormat::u8
+                             : sixteen ? SampleFormat::u16
+                                       : SampleFormat::f32};
+    const Rect all{0, 0, gimp_drawable_get_width(layer), gimp_drawable_get_height(layer)};
+    std::vector<guchar> pixels = selection_pixels(layer, format, all);
+    inputs->kernel = ostrivo::kernel_from_image(region_of(all, format, pixels.data(), nullptr));
+    const ostrivo::Refusal refusal = ostrivo::check_kernel(inputs->kernel);
+    if (refusal != ostrivo::Refusal::none) inputs->kernel_error = ostrivo::refusal_message(refusal);
+  }
+  g_free(layers);
+  if (image != nullptr) gimp_image_delete(image);
+  g_free(name);
+  g_object_unref(file);
 }
 
 // --- the dialog ---------------------------------------------------------------------
@@ -303,8 +411,10 @@ static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedu
 struct DialogState {
   GimpDrawable *drawable;
   GimpProcedureConfig *config;
-  GtkWidget *preview;
-  GtkWidget *estimate_note;
+  GimpProcedureDialog *dialog;
+  Inputs inputs;
+  GtkWidget *preview = nullptr;
+  GtkWidget *note = nullptr;
 };
 
 static void redraw_preview(DialogState *state) {
@@ -312,7 +422,12 @@ static void redraw_preview(DialogState *state) {
 }
 
 static void render_preview(DialogState *state, GimpPreview *preview) {
-  render(state->drawable, state->config, preview);
+  if (kernel_model(state->config) && !state->inputs.kernel_error.empty()) {
+    render(state->drawable, nullptr, preview);  // nothing to repair with: the photo as it is
+    return;
+  }
+  const RepairSettings s = settings_of(state->config, state->inputs);
+  render(state->drawable, &s, preview);
 }
 
 static void estimate_clicked(DialogState *state) {
@@ -325,60 +440,102 @@ static void estimate_clicked(DialogState *state) {
   else
     note = g_strdup_printf("Estimated: %.1f px at %.1f degrees, K %.4f (confidence %.2f).",
                            e.length, e.direction, e.k, e.confidence);
-  gtk_label_set_text(GTK_LABEL(state->estimate_note), note);
+  gtk_label_set_text(GTK_LABEL(state->note), note);
   g_free(note);
 }
 
-static void model_changed(GimpProcedureConfig *config, GParamSpec * /*pspec*/, GtkWidget *frame) {
-  gtk_widget_set_sensitive(frame, gimp_procedure_config_get_choice_id(config, "model") == kClassic);
+// Reads the kernel again when the file or the model changes, and says when
+// it cannot be had.
+static void kernel_changed(DialogState *state) {
+  if (!kernel_model(state->config)) return;
+  read_kernel(state->config, &state->inputs);
+  if (!state->inputs.kernel_error.empty()) {
+    const std::string note = "Kernel: " + state->inputs.kernel_error + ".";
+    gtk_label_set_text(GTK_LABEL(state->note), note.c_str());
+  } else {
+    gchar *note = g_strdup_printf("Kernel: %d x %d pixels.", state->inputs.kernel.cols,
+                                  state->inputs.kernel.rows);
+    gtk_label_set_text(GTK_LABEL(state->note), note);
+    g_free(note);
+  }
+}
+
+// Only the settings the chosen model and solver use can be changed.
+static void update_sensitivity(DialogState *state) {
+  GimpProcedureConfig *config = state->config;
+  const int model = gimp_procedure_config_get_choice_id(config, "model");
+  const bool classic = model == kClassic, kernel = model == kKernel;
+  const bool wiener = classic || gimp_procedure_config_get_choice_id(config, "solver") == kWiener;
+  const auto set = [&](const char *name, bool on) {
+    gtk_widget_set_sensitive(gimp_procedure_dialog_get_widget(state->dialog, name, G_TYPE_NONE),
+                             on);
+  };
+  set("length", !kernel);
+  set("direction", !kernel);
+  set("kernel-file", kernel);
+  set("frame-width", classic);
+  set("solver", !classic);
+  set("k", wiener);
+  set("strength", !wiener);
 }
 
 static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
-                       GimpDrawable *drawable) {
+                       GimpDrawable *drawable, Inputs *inputs) {
   gimp_ui_init(PLUG_IN_BINARY);
   GtkWidget *dlg = gimp_procedure_dialog_new(procedure, config, "Ostrivo");
   GimpProcedureDialog *pd = GIMP_PROCEDURE_DIALOG(dlg);
 
-  DialogState state{drawable, config, nullptr, nullptr};
+  DialogState state{drawable, config, pd, *inputs};
+  state.inputs.noise = selection_noise(drawable);
   state.preview = gimp_procedure_dialog_get_drawable_preview(pd, "preview", drawable);
   g_signal_connect_swapped(state.preview, "invalidated", G_CALLBACK(render_preview), &state);
 
   // The numbers as spin scales: a slider to drag and a field to type in.
-  for (const char *setting : {"length", "direction", "k"})
+  for (const char *setting : {"length", "direction", "k", "frame-width", "strength"})
     gimp_procedure_dialog_get_spin_scale(pd, setting, 1.0);
-  GtkWidget *frame_width = gimp_procedure_dialog_get_spin_scale(pd, "frame-width", 1.0);
-  model_changed(config, nullptr, frame_width);
-  g_signal_connect(config, "notify::model", G_CALLBACK(model_changed), frame_width);
+  // The kernel's file chooser beside the model.
+  GtkWidget *model_row =
+      gimp_procedure_dialog_fill_box(pd, "model-row", "model", "kernel-file", nullptr);
+  gtk_orientable_set_orientation(GTK_ORIENTABLE(model_row), GTK_ORIENTATION_HORIZONTAL);
+  gtk_box_set_spacing(GTK_BOX(model_row), 12);
 
-  gimp_procedure_dialog_fill(pd, "preview", "length", "direction", "k", "model", "frame-width",
-                             "repair-brightness", nullptr);
+  gimp_procedure_dialog_fill(pd, "preview", "length", "direction", "model-row", "solver", "k",
+                             "strength", "frame-width", "repair-brightness", nullptr);
+  update_sensitivity(&state);
 
-  // Estimate: fills length, direction and K from the selection.
+  // Estimate: fills length, direction and K from the selection; the note
+  // beside it also says what became of the kernel image.
   GtkWidget *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   GtkWidget *button = gtk_button_new_with_mnemonic("_Estimate the motion");
-  state.estimate_note = gtk_label_new("Length, direction and K from the photo itself.");
-  gtk_label_set_xalign(GTK_LABEL(state.estimate_note), 0.0);
+  state.note = gtk_label_new("Length, direction and K from the photo itself.");
+  gtk_label_set_xalign(GTK_LABEL(state.note), 0.0);
   gtk_box_pack_start(GTK_BOX(row), button, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(row), state.estimate_note, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(row), state.note, TRUE, TRUE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), row, FALSE, FALSE, 6);
   gtk_widget_show_all(row);
   g_signal_connect_swapped(button, "clicked", G_CALLBACK(estimate_clicked), &state);
+  kernel_changed(&state);
 
-  // Every change of a setting redraws the preview.
+  // A new kernel is read before the preview redraws; every change of a
+  // setting redraws the preview.
+  g_signal_connect_swapped(config, "notify::kernel-file", G_CALLBACK(kernel_changed), &state);
+  g_signal_connect_swapped(config, "notify::model", G_CALLBACK(kernel_changed), &state);
+  g_signal_connect_swapped(config, "notify::model", G_CALLBACK(update_sensitivity), &state);
+  g_signal_connect_swapped(config, "notify::solver", G_CALLBACK(update_sensitivity), &state);
   g_signal_connect_swapped(config, "notify", G_CALLBACK(redraw_preview), &state);
 
   const gboolean accepted = gimp_procedure_dialog_run(pd);
   g_signal_handlers_disconnect_by_data(config, &state);
-  g_signal_handlers_disconnect_by_data(config, frame_width);
   gtk_widget_destroy(dlg);
+  *inputs = state.inputs;
   return accepted;
 }
 
 // --- the run modes ------------------------------------------------------------------
 
 static GimpValueArray *fail(GimpProcedure *procedure, GimpPDBStatusType status,
-                            const gchar *message) {
-  GError *error = g_error_new_literal(GIMP_PLUG_IN_ERROR, 0, message);
+                            const std::string &message) {
+  GError *error = g_error_new_literal(GIMP_PLUG_IN_ERROR, 0, message.c_str());
   return gimp_procedure_new_return_values(procedure, status, error);
 }
 
@@ -394,35 +551,39 @@ static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mod
       !(gimp_drawable_is_rgb(drawable) || gimp_drawable_is_gray(drawable)))
     return fail(procedure, GIMP_PDB_CALLING_ERROR,
                 "Ostrivo repairs RGB and grey layers; convert an indexed image to RGB first.");
-  if (gimp_item_is_group(GIMP_ITEM(drawable))) {
-    const std::string message =
-        "Ostrivo: " + ostrivo::refusal_message(ostrivo::Refusal::no_pixels) + ".";
-    return fail(procedure, GIMP_PDB_CALLING_ERROR, message.c_str());
-  }
+  if (gimp_item_is_group(GIMP_ITEM(drawable)))
+    return fail(procedure, GIMP_PDB_CALLING_ERROR,
+                "Ostrivo: " + ostrivo::refusal_message(ostrivo::Refusal::no_pixels) + ".");
 
+  Inputs inputs;
   gboolean auto_estimate = FALSE;
   g_object_get(config, "auto-estimate", &auto_estimate, nullptr);
   if (run_mode == GIMP_RUN_INTERACTIVE) {
-    if (!dialog(procedure, config, drawable))
+    if (!dialog(procedure, config, drawable, &inputs))
       return gimp_procedure_new_return_values(procedure, GIMP_PDB_CANCEL, nullptr);
   } else if (auto_estimate) {
     const ostrivo::MotionEstimate e = estimate_into(drawable, config);
-    if (e.status != ostrivo::EstimateStatus::estimated) {
-      gchar *message = g_strdup_printf("Ostrivo cannot estimate the motion: the area is %s.",
-                                       ostrivo::estimate_failure(e.status));
-      GimpValueArray *result = fail(procedure, GIMP_PDB_EXECUTION_ERROR, message);
-      g_free(message);
-      return result;
-    }
+    if (e.status != ostrivo::EstimateStatus::estimated)
+      return fail(procedure, GIMP_PDB_EXECUTION_ERROR,
+                  std::string("Ostrivo cannot estimate the motion: the area is ") +
+                      ostrivo::estimate_failure(e.status) + ".");
     if (!ostrivo::found_motion(e))  // the photo is left as it is
       return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
   }
-
-  const std::string refused = render(drawable, config, nullptr);
-  if (!refused.empty()) {
-    const std::string message = "Ostrivo: " + refused + "; select a smaller part of the image.";
-    return fail(procedure, GIMP_PDB_EXECUTION_ERROR, message.c_str());
+  if (kernel_model(config)) {
+    if (run_mode != GIMP_RUN_INTERACTIVE) read_kernel(config, &inputs);
+    if (!inputs.kernel_error.empty())
+      return fail(procedure, GIMP_PDB_CALLING_ERROR, "Ostrivo: " + inputs.kernel_error + ".");
   }
+
+  const RepairSettings s = settings_of(config, inputs);
+  const Refused refused = render(drawable, &s, nullptr);
+  if (refused.why != ostrivo::Refusal::none)
+    return fail(
+        procedure, GIMP_PDB_EXECUTION_ERROR,
+        "Ostrivo: " + refused.message +
+            (refused.why == ostrivo::Refusal::no_memory ? "; select a smaller part of the image."
+                                                        : "."));
   if (run_mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
   return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
 }

@@ -415,8 +415,8 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
   write("blurred8.png", blurred8);
 
   for (const char *name : {"blurred16.png", "blurred8.png"})
-    ASSERT_EQ(run_cli({"-q", "-l", "9", "-d", "90", "-k", "0.001", path(name), "-o",
-                       path(std::string("repaired-") + name)})
+    ASSERT_EQ(run_cli({"-q", "-l", "9", "-d", "90", "--solver", "wiener", "-k", "0.001", path(name),
+                       "-o", path(std::string("repaired-") + name)})
                   .status,
               0);
   const cli::Image repaired16 = load(path("repaired-blurred16.png"));
@@ -429,6 +429,50 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
   const double psnr16 = psnr(repaired16, sharp);
   const double psnr8 = psnr(load(path("repaired-blurred8.png")), sharp8);
   EXPECT_GT(psnr16, psnr8 + 0.5);
+}
+
+TEST_F(Cli, AKernelOfAnyShapeIsSimulatedAndRepairedAsTheEngineDoes) {
+  const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
+  const cli::Image kernel = shake_kernel_image(15);
+  const std::string k = write("shake.png", kernel);
+
+  ASSERT_EQ(run_cli({"-q", "--simulate", "--kernel", k, OSTRIVO_SOURCE_DIR "/data/coffee.png", "-o",
+                     path("blurred.png")})
+                .status,
+            0);
+  const cli::Image blurred = load(path("blurred.png"));
+  EXPECT_EQ(differences(blurred, kernel_result(sharp, kernel, true)), "");
+  ASSERT_EQ(run_cli({"-q", "--kernel", k, path("blurred.png"), "-o", path("repaired.png")}).status,
+            0);
+  const cli::Image repaired = load(path("repaired.png"));
+  EXPECT_EQ(differences(repaired, kernel_result(blurred, kernel)), "");
+  EXPECT_GT(psnr(repaired, sharp), psnr(blurred, sharp) + 3.0);
+}
+
+TEST_F(Cli, KernelFilesThatCannotServeAreRefusedAndNothingIsWritten) {
+  const std::string photo = write("photo.png", make_image(40, 40, 3, 3));
+  cli::Image black(9, 9, 1), wide(1, 256, 1), half(21, 21, 1);
+  std::fill(black.data(), black.data() + black.samples(), 0);
+  std::fill(wide.data(), wide.data() + wide.samples(), 1);
+  std::fill(half.data(), half.data() + half.samples(), 1);
+  std::ofstream(path("text.png")) << "not an image";
+  const struct {
+    std::string kernel, message;
+  } cases[] = {
+      {path("missing.png"), "cannot read"},
+      {path("text.png"), "cannot read"},
+      {write("black.png", black), "no positive weight"},
+      {write("wide.png", wide), "larger than 255 x 255 pixels"},
+      {write("half.png", half), "larger than half the area to repair"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.kernel);
+    const CliRun r = run_cli({"-q", "--kernel", c.kernel, photo, "-o", path("out.png")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(g_file_test(path("out.png").c_str(), G_FILE_TEST_EXISTS));
+  }
+  EXPECT_EQ(hidden_files(), 0);
 }
 
 TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {

@@ -24,9 +24,11 @@ using ostrivo::cli::Image;
 using ostrivo::testing::differences;
 using ostrivo::testing::engine_repair;
 using ostrivo::testing::Gimp3Session;
+using ostrivo::testing::kernel_result;
 using ostrivo::testing::load;
 using ostrivo::testing::make_image;
 using ostrivo::testing::psnr;
+using ostrivo::testing::shake_kernel_image;
 using ostrivo::testing::smooth_result;
 
 namespace {
@@ -66,6 +68,11 @@ repair('rgb16.png', 'smooth-16.png', length=9.0, direction=60.0)
 repair('rgb.png', 'defaults.png')
 
 repair('blurred.png', 'auto.png', auto_estimate=True)
+repair('blurred-k.png', 'kernel.png', model='kernel', kernel_file=Gio.File.new_for_path(D + 'k.png'))
+image = load('rgb.png')
+status, message = run(image, model='kernel')
+result('no-kernel', f'{status} {message}')
+image.delete()
 repair('sharp.png', 'auto-sharp.png', auto_estimate=True)
 
 image = load('rgb.png')
@@ -110,6 +117,9 @@ class Gimp3Batch : public ::testing::Test {
     save(sixteen_bits(make_image(64, 96, 3, 4)), "rgb16.png");
     save(blurred_coffee(), "blurred.png");
     save(load(OSTRIVO_SOURCE_DIR "/data/coffee.png"), "sharp.png");
+    save(shake_kernel_image(15), "k.png");
+    save(kernel_result(load(OSTRIVO_SOURCE_DIR "/data/coffee.png"), shake_kernel_image(15), true),
+         "blurred-k.png");
     ran = session->run(kJob, kGimpTimeoutSeconds);
   }
   static void TearDownTestSuite() {
@@ -164,6 +174,9 @@ TEST_F(Gimp3Batch, ProcedureIsRegisteredWithItsArgumentsAndMenuEntry) {
   EXPECT_EQ(session->result("arg-repair-brightness"), "gboolean False");
   EXPECT_EQ(session->result("arg-model"), "gchararray smooth");
   EXPECT_EQ(session->result("arg-auto-estimate"), "gboolean False");
+  EXPECT_EQ(session->result("arg-solver"), "gchararray sparse");
+  EXPECT_EQ(session->result("arg-strength"), "gdouble 1.0 0.05 20.0");
+  EXPECT_EQ(session->result("arg-kernel-file"), "GFile None");
 }
 
 TEST_F(Gimp3Batch, PlugInRunsWithoutWarnings) { EXPECT_EQ(session->plug_in_complaints(), ""); }
@@ -222,6 +235,18 @@ TEST_F(Gimp3Batch, AutoEstimateRepairsABlurredPhotoAndLeavesASharpOne) {
   EXPECT_GT(psnr(output("auto.png"), sharp), psnr(input("blurred.png"), sharp) + 3.0);
   EXPECT_EQ(differences(output("auto-sharp.png"), sharp), "");
 }
+
+#ifdef OSTRIVO_CLI_PATH
+TEST_F(Gimp3Batch, TheKernelModelGivesTheCommandLinesBytesAndWantsItsImage) {
+  const std::string command = std::string(OSTRIVO_CLI_PATH) + " -q --force --kernel '" +
+                              session->host_path("k.png") + "' '" +
+                              session->host_path("blurred-k.png") + "' -o '" +
+                              session->host_path("cli-kernel.png") + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(differences(output("kernel.png"), load(session->host_path("cli-kernel.png"))), "");
+  EXPECT_EQ(session->result("no-kernel"), "calling-error Ostrivo: no kernel image is chosen.");
+}
+#endif
 
 TEST_F(Gimp3Batch, SeveralLayersAnIndexedImageOrALayerGroupAreRefused) {
   EXPECT_EQ(session->result("two-layers"),

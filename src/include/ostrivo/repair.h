@@ -51,10 +51,12 @@ enum class Outcome {
 
 enum class Refusal {
   none,
-  no_memory,     // the area is too large for this machine's memory
-  bad_pixels,    // not 1 to 4 channels of a known format
-  no_pixels,     // the host's drawable has no pixels of its own (a layer group)
-  empty_kernel,  // a kernel with no positive weight
+  no_memory,                  // the area is too large for this machine's memory
+  bad_pixels,                 // not 1 to 4 channels of a known format
+  no_pixels,                  // the host's drawable has no pixels of its own (a layer group)
+  empty_kernel,               // a kernel with no positive weight
+  kernel_too_large,           // a kernel over kMaxKernelSize in either dimension
+  kernel_too_large_for_area,  // a kernel over half the area in either dimension
 };
 
 struct JobResult {
@@ -101,6 +103,25 @@ JobResult repair_area(const PixelRegion &area, const RepairSettings &settings,
 // rounded exactly (halves down for bytes).
 JobResult blur_area(const PixelRegion &area, const RepairSettings &settings,
                     const RepairOptions &options = {});
+
+// The noise of the region's photo, sigma in levels of 255, as the sparse
+// solver measures it when the settings do not give it: a front end that
+// previews part of an area measures the whole area once and puts it into
+// the settings, so that every preview holds what the repair will.
+double measure_noise(const PixelRegion &region);
+
+// --- kernels -----------------------------------------------------------------
+
+// A kernel from an image of it (what a bright point looks like in the
+// blurred photo): its luminance, 0.299 R + 0.587 G + 0.114 B, or its grey;
+// alpha is left out; samples keep their precision. The centre cell is the
+// image's (rows / 2, cols / 2).
+SampledKernel kernel_from_image(const PixelRegion &image);
+
+// Whether a kernel can be used at all: Refusal::empty_kernel without a
+// positive weight, Refusal::kernel_too_large over kMaxKernelSize. (A repair
+// also refuses a kernel over half its area.)
+Refusal check_kernel(const SampledKernel &kernel);
 
 // --- previews ----------------------------------------------------------------
 

@@ -55,11 +55,17 @@ TEST_F(Regions, ResultsDoNotDependOnTheNumberOfThreads) {
   s.repair_brightness = true;
   const auto bytes = pattern_pixels(rows, cols, 4);
   const auto floats = as_floats(bytes);
+  // And the sparse solver, whose steps read neighbouring rows.
+  RepairSettings sparse;
+  sparse.motion = SmoothLine{9, 30};
+  sparse.solver = SolverKind::sparse;
   const auto bytes_one = repair(bytes, rows, cols, 4, s, 1);
   const auto floats_one = repair(floats, rows, cols, 4, s, 1);
+  const auto sparse_one = repair(bytes, rows, cols, 4, sparse, 1);
   for (int threads : {2, 3, 7}) {
     EXPECT_EQ(repair(bytes, rows, cols, 4, s, threads), bytes_one) << threads << " threads";
     EXPECT_EQ(repair(floats, rows, cols, 4, s, threads), floats_one) << threads << " threads";
+    EXPECT_EQ(repair(bytes, rows, cols, 4, sparse, threads), sparse_one) << threads << " threads";
   }
 }
 
@@ -131,10 +137,19 @@ TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
         src[static_cast<std::size_t>((i * cols + j) * channels + c)] =
             static_cast<guchar>(128 + 60 * std::sin(i * 0.11 + c) * std::cos(j * 0.07) +
                                 40 * std::sin((i + 2 * j) * 0.5));
-  for (const Motion &motion : {Motion{ClassicLine{12, 30, 1.0}}, Motion{SmoothLine{12, 30}}}) {
+  // A hook 15 pixels across (along the middle row, then up), restored by
+  // the sparse solver.
+  SampledKernel hook{15, 15, std::vector<double>(225, 0.0)};
+  for (int c = 2; c < 12; ++c) hook.weights[static_cast<std::size_t>(7 * 15 + c)] = 1.0;
+  for (int r = 2; r < 7; ++r) hook.weights[static_cast<std::size_t>(r * 15 + 11)] = 2.0;
+  for (const Motion &motion :
+       {Motion{ClassicLine{12, 30, 1.0}}, Motion{SmoothLine{12, 30}}, Motion{hook}}) {
     RepairSettings s;
     s.motion = motion;
     s.k = 0.005;
+    s.noise = 2.0;
+    s.solver =
+        std::holds_alternative<SampledKernel>(motion) ? SolverKind::sparse : SolverKind::wiener;
     const auto whole = repair(src, rows, cols, channels, s);
     const Rect area{0, 0, cols, rows};
     // The mean absolute difference from the whole repair over a view, with
@@ -158,7 +173,7 @@ TEST_F(Regions, APreviewWindowShowsWhatTheWholeRegionsRepairGivesThere) {
                            whole[static_cast<std::size_t>(i * cols * channels + j)]);
       return sum / (view.width * view.height * channels);
     };
-    SCOPED_TRACE(std::holds_alternative<ClassicLine>(motion) ? "classic" : "smooth");
+    SCOPED_TRACE(motion.index());
     EXPECT_LT(window_error({120, 100, 120, 100}, true), kInsideTolerance);
     // At the region's corner it is further off, but much closer than the
     // view repaired as a region of its own.

@@ -10,7 +10,8 @@ namespace ostrivo {
 namespace {
 
 // The margin around what a preview shows: four motion lengths and 32
-// pixels for the lines, the kernel's reach twice and 32 pixels for a kernel.
+// pixels for the lines, the kernel's reach and 32 pixels for a kernel (whose
+// solver treats the window's edges as unknowns).
 constexpr double kPreviewMarginLengths = 4.0;
 constexpr int kPreviewMarginPixels = 32;
 
@@ -88,7 +89,7 @@ MotionPlan build(const SampledKernel &kernel, const Placement &at) {
     plan.refusal = Refusal::kernel_too_large_for_area;
   plan.taps = kernel_taps(kernel.rows, kernel.cols, kernel.weights);
   const PsfReach reach = psf_reach(plan.taps);
-  plan.preview_margin = 2 * std::max(reach.rows, reach.cols) + kPreviewMarginPixels;
+  plan.preview_margin = std::max(reach.rows, reach.cols) + kPreviewMarginPixels;
   extend(&plan, at);
   return plan;
 }

@@ -20,12 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "engine/planes.h"
 #include "engine/threads.h"
 #include "gimp2.h"
 #include "ostrivo/repair.h"
 
 using namespace ostrivo;
+using namespace ostrivo::bench;
 
 namespace {
 
@@ -43,20 +45,6 @@ constexpr double kPreviewGoalMs = 15.0;
 constexpr double kMemoryGoal = 40.0;  // working bytes a pixel
 constexpr double kSmoothGoal = 1.3;   // the smooth model against the classic one
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::vector<guchar> photo_like(int rows, int cols) {
-  std::vector<guchar> px(plane_cells(rows, cols) * 3);
-  unsigned x = 12345;
-  for (std::size_t k = 0; k < px.size(); ++k) {
-    x = x * 1103515245u + 12345u;
-    px[k] = static_cast<guchar>(((k / 3) % 251) / 2 + ((x >> 16) & 63));
-  }
-  return px;
-}
-
 void use_settings(bool framed) {
   bvals = kDefaultBlurVals;
   bvals.length = 10;
@@ -65,7 +53,7 @@ void use_settings(bool framed) {
   bvals.preview = 1;  // no progress reporting
 }
 
-double time_pipeline(const Size &s, bool framed, const std::vector<guchar> &src) {
+double time_pipeline(const Size &s, bool framed, const std::vector<unsigned char> &src) {
   use_settings(framed);
   std::vector<guchar> dst(src.size());
   guchar *d = dst.data();
@@ -79,7 +67,7 @@ double time_pipeline(const Size &s, bool framed, const std::vector<guchar> &src)
 
 // The smooth model on the same region and motion (its mirrored extension
 // instead of the frame).
-double time_smooth(const Size &s, const std::vector<guchar> &src) {
+double time_smooth(const Size &s, const std::vector<unsigned char> &src) {
   RepairSettings settings;
   settings.motion = SmoothLine{10, 30};
   std::vector<guchar> dst(src.size());
@@ -115,18 +103,6 @@ double time_floor(const Size &s) {
   return seconds_since(start);
 }
 
-long resident_kib(const char *field) {
-  FILE *f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long value = -1;
-  const std::size_t n = std::strlen(field);
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, field, n) == 0) value = std::atol(line + n);
-  std::fclose(f);
-  return value;
-}
-
 // One call in this fresh process; prints the bytes per pixel it added to
 // the resident high-water mark.
 int measure_peak(int rows, int cols, bool framed) {
@@ -134,9 +110,9 @@ int measure_peak(int rows, int cols, bool framed) {
   const auto src = photo_like(rows, cols);
   std::vector<guchar> dst(src.size(), 0);
   guchar *d = dst.data();
-  const long before = resident_kib("VmHWM:");
+  const long before = peak_resident_kib();
   if (!imageRestoration(src.data(), &d, rows, cols, 3)) return 1;
-  const long peak = resident_kib("VmHWM:");
+  const long peak = peak_resident_kib();
   std::printf("%.1f\n", static_cast<double>(peak - before) * 1024.0 /
                             static_cast<double>(plane_cells(rows, cols)));
   return 0;
@@ -145,14 +121,8 @@ int measure_peak(int rows, int cols, bool framed) {
 // Runs measure_peak in a new process, so that no memory this process has
 // already touched hides the rise.
 double peak_memory(const char *self, const Size &s, bool framed) {
-  const std::string command = std::string(self) + " --peak " + std::to_string(s.rows) + " " +
-                              std::to_string(s.cols) + " " + (framed ? "1" : "0");
-  FILE *child = popen(command.c_str(), "r");
-  if (!child) return -1;
-  double working = -1;
-  if (std::fscanf(child, "%lf", &working) != 1) working = -1;
-  pclose(child);
-  return working;
+  return number_from(std::string(self) + " --peak " + std::to_string(s.rows) + " " +
+                     std::to_string(s.cols) + " " + (framed ? "1" : "0"));
 }
 
 }  // namespace

@@ -17,9 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "ostrivo/repair.h"
 
 using namespace ostrivo;
+using namespace ostrivo::bench;
 
 namespace {
 
@@ -35,20 +37,6 @@ constexpr double kRatioGoal = 30.0;        // sparse against Wiener at 12 MP
 constexpr double kOneMegapixelGoal = 2.0;  // seconds
 constexpr double kMemoryGoal = 96.0;       // working bytes a pixel
 constexpr double kPreviewGoalMs = 300.0;
-
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::vector<unsigned char> photo_like(int rows, int cols) {
-  std::vector<unsigned char> px(static_cast<std::size_t>(rows) * cols * 3);
-  unsigned x = 12345;
-  for (std::size_t k = 0; k < px.size(); ++k) {
-    x = x * 1103515245u + 12345u;
-    px[k] = static_cast<unsigned char>(((k / 3) % 251) / 2 + ((x >> 16) & 63));
-  }
-  return px;
-}
 
 // A hook of camera shake 51 pixels across: a quarter turn that runs on
 // into a straight stretch, drawn with a slowing speed (brighter where it
@@ -97,41 +85,24 @@ double time_repair(const Size &s, SolverKind solver, const std::vector<unsigned 
   return seconds_since(start);
 }
 
-long resident_kib() {
-  FILE *f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long value = -1;
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, "VmHWM:", 6) == 0) value = std::atol(line + 6);
-  std::fclose(f);
-  return value;
-}
-
 // One sparse repair in this fresh process; prints the bytes per pixel it
 // added to the resident high-water mark beyond the photo and its result.
 int measure_peak(int rows, int cols) {
   const auto src = photo_like(rows, cols);
   std::vector<unsigned char> dst(src.size(), 1);
-  const long before = resident_kib();
+  const long before = peak_resident_kib();
   if (repair_area({rows, cols, 3, SampleFormat::u8, src.data(), dst.data()},
                   settings_for(SolverKind::sparse))
           .outcome != Outcome::repaired)
     return 1;
-  const long peak = resident_kib();
+  const long peak = peak_resident_kib();
   std::printf("%.1f\n", static_cast<double>(peak - before) * 1024.0 / (double(rows) * cols));
   return 0;
 }
 
 double peak_memory(const char *self, const Size &s) {
-  const std::string command =
-      std::string(self) + " --peak " + std::to_string(s.rows) + " " + std::to_string(s.cols);
-  FILE *child = popen(command.c_str(), "r");
-  if (!child) return -1;
-  double working = -1;
-  if (std::fscanf(child, "%lf", &working) != 1) working = -1;
-  pclose(child);
-  return working;
+  return number_from(std::string(self) + " --peak " + std::to_string(s.rows) + " " +
+                     std::to_string(s.cols));
 }
 
 }  // namespace

@@ -379,8 +379,8 @@ SKIMAGE_PHOTOS = {
     "hubble": ("hubble_deep_field.jpg", np.s_[100:800, 100:900]),
 }
 NOISE = 2.55  # 1 % of the range
-RL_ITERATIONS = (10, 20, 30, 50)
-GMIC_GRID = [1e-4, 1e-3, 3e-3, 1e-2, 2e-2, 3e-2, 5e-2, 1e-1]
+RL_ITERATIONS = (10, 30, 50)
+GMIC_GRID = [3e-3, 1e-2, 2e-2, 3e-2, 5e-2, 1e-1]
 
 
 def held_out_photo(name):

@@ -85,6 +85,14 @@ inside() {
     DEBIAN_FRONTEND=noninteractive bash -ec "$2"
 }
 
+# Runs bash COMMANDS in the check chroot R as the user "checker", in
+# /tmp/ostrivo-check, with its home folder there.
+as_user() {
+  printf '%s\n' "$2" > "$1/tmp/ostrivo-check/step.sh"
+  inside "$1" "cd /tmp/ostrivo-check && runuser -u checker -- env HOME=/tmp/ostrivo-check/home \
+    bash -e /tmp/ostrivo-check/step.sh"
+}
+
 # Removes a chroot folder, never through a mount left in it.
 remove_root() {
   local r=$1
@@ -171,7 +179,8 @@ build() {
   local log=$LOGS/build-$release.log
   if ! inside "$r" "
     cd /build/src
-    export SOURCE_DATE_EPOCH=$(source_date) DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    export SOURCE_DATE_EPOCH=$(source_date) DEB_BUILD_MAINT_OPTIONS=hardening=+all \
+      DEB_LDFLAGS_MAINT_APPEND=-Wl,--as-needed
     export CFLAGS=\"\$(dpkg-buildflags --get CFLAGS) \$(dpkg-buildflags --get CPPFLAGS)\"
     export CXXFLAGS=\"\$(dpkg-buildflags --get CXXFLAGS) \$(dpkg-buildflags --get CPPFLAGS)\"
     export LDFLAGS=\"\$(dpkg-buildflags --get LDFLAGS)\"
@@ -275,6 +284,9 @@ check() {
   mkdir -p "$c/debs" "$c/home" "$c/profile"
   cp "${files[@]}" "$c/debs/"
   cp "$SRC/data/coffee-blurred.png" "$c/in.png"
+  # GIMP and ostrivo-cli run as a user, as people run them.
+  inside "$r" "useradd -M -d /tmp/ostrivo-check/home -s /bin/sh checker
+    chown -R checker: /tmp/ostrivo-check"
   inside "$r" "$SNAPSHOT" > "$c/files-before"
   inside "$r" "$PACKAGE_SET" > "$c/packages-before"
 
@@ -291,7 +303,7 @@ check() {
   done
   sed 's/^/    /' "$c"/list-ostrivo-gimp*
 
-  check_cli "$r" "$c"
+  check_cli "$r"
   case $release in
     bookworm) check_gimp2 "$r" "$c" ;;
     trixie) check_gimp3 "$r" "$c" ;;
@@ -342,9 +354,8 @@ check() {
 # a photo into PNG, HEIC and AVIF (HEIC and AVIF need libheif's codecs), and
 # nothing written into the user's home folder.
 check_cli() {
-  local r=$1 c=$2
-  inside "$r" "cd /tmp/ostrivo-check
-    export HOME=/tmp/ostrivo-check/cli-home
+  local r=$1
+  as_user "$r" "export HOME=/tmp/ostrivo-check/cli-home
     mkdir -p \$HOME
     ostrivo-cli --version
     ostrivo-cli -l 10 -d 30 in.png -o cli.png
@@ -392,9 +403,8 @@ check_results() {
 # with ostrivo-cli's classic model at the same settings.
 check_gimp2() {
   local r=$1 c=$2
-  inside "$r" "cd /tmp/ostrivo-check && ostrivo-cli -q --model classic -l 10 -d 30 -k 0.001 -f 2 -b \
-    in.png -o cli-classic.png"
-  mkdir -p "$c"/profile/{gradients,brushes,patterns,palettes,fonts}
+  as_user "$r" "ostrivo-cli -q --model classic -l 10 -d 30 -k 0.001 -f 2 -b in.png -o cli-classic.png"
+  as_user "$r" "mkdir -p profile/{gradients,brushes,patterns,palettes,fonts}"
   cat > "$c/job.scm" << 'EOF'
 (define (result key value) (display "RESULT ") (display key) (display " ") (display value) (newline))
 (define dir "/tmp/ostrivo-check/")
@@ -429,10 +439,9 @@ check_gimp2() {
 (result "cli-changed" (car (compare "in.png" "cli.png")))
 (gimp-quit 0)
 EOF
-  inside "$r" "cd /tmp/ostrivo-check && HOME=/tmp/ostrivo-check/home \
-    GIMP2_DIRECTORY=/tmp/ostrivo-check/profile timeout 300 gimp-console-2.10 -i -d -f \
+  as_user "$r" "GIMP2_DIRECTORY=/tmp/ostrivo-check/profile timeout 300 gimp-console-2.10 -i -d -f \
     --batch-interpreter plug-in-script-fu-eval -b - < job.scm" > "$c/gimp.log" 2>&1 || true
-  say "GIMP $(inside "$r" 'HOME=/tmp/ostrivo-check/home gimp-console-2.10 --version | grep -o "[0-9.]*$"'), Script-Fu:"
+  say "GIMP $(as_user "$r" 'gimp-console-2.10 --version | grep -o "[0-9.]*$"'), Script-Fu:"
   check_results "$c" "$c/gimp.log" "GIMP 2.10"
   # The command line's classic model gives the plug-in's very bytes.
   grep -q '^RESULT plugin-vs-cli-classic-differs 0\(\.0*\)\?$' "$c/gimp.log.results" ||
@@ -445,8 +454,7 @@ EOF
 # ostrivo-cli's at the same settings.
 check_gimp3() {
   local r=$1 c=$2
-  inside "$r" "cd /tmp/ostrivo-check && ostrivo-cli -q --model classic -l 10 -d 30 -k 0.001 -f 2 -b \
-    in.png -o cli-classic.png"
+  as_user "$r" "ostrivo-cli -q --model classic -l 10 -d 30 -k 0.001 -f 2 -b in.png -o cli-classic.png"
   cat > "$c/job.py" << 'EOF'
 from gi.repository import Gimp, Gio
 D = '/tmp/ostrivo-check/'
@@ -493,11 +501,10 @@ repair('gimp-classic.png', length=10.0, direction=30.0, k=0.001, frame_width=2.0
 result('plugin-vs-cli-classic-differs', compare('gimp-classic.png', 'cli-classic.png')[0])
 result('cli-changed', compare('in.png', 'cli.png')[0])
 EOF
-  inside "$r" "cd /tmp/ostrivo-check && HOME=/tmp/ostrivo-check/home \
-    GIMP3_DIRECTORY=/tmp/ostrivo-check/profile timeout 300 gimp-console-3.0 -i -d -f \
+  as_user "$r" "GIMP3_DIRECTORY=/tmp/ostrivo-check/profile timeout 300 gimp-console-3.0 -i -d -f \
     --batch-interpreter python-fu-eval -b 'exec(open(\"/tmp/ostrivo-check/job.py\").read())' \
     --quit" > "$c/gimp.log" 2>&1 || true
-  say "GIMP $(inside "$r" 'HOME=/tmp/ostrivo-check/home gimp-console-3.0 --version | grep -o "[0-9.]*$"'), Python:"
+  say "GIMP $(as_user "$r" 'gimp-console-3.0 --version | grep -o "[0-9.]*$"'), Python:"
   check_results "$c" "$c/gimp.log" "GIMP 3"
   grep -q '^RESULT plugin-vs-cli-classic-differs 0\(\.0*\)\?$' "$c/gimp.log.results" ||
     die "GIMP 3: the plug-in and ostrivo-cli --model classic differ"

@@ -134,16 +134,18 @@ if(OSTRIVO_HEIF_FOUND AND OSTRIVO_HEIF_VERSION VERSION_GREATER_EQUAL 1.16)
 endif()
 
 set(CPACK_COMPONENT_GIMP2_DESCRIPTION "motion-blur repair filter for GIMP 2.10
-Ostrivo repairs motion-blurred photos: it undoes a straight motion (camera
-shake) by Wiener deconvolution in the frequency domain.
+Ostrivo repairs motion-blurred photos: it undoes a straight camera shake by
+Wiener deconvolution in the frequency domain.
 
 This package holds the GIMP 2.10 plug-in: Filters > Ostrivo, a dialog with
 the length and direction of the motion, the Wiener constant K, a border
 frame and a brightness repair, and a live preview. Scripts call it as the
 procedure plug-in-ostrivo.")
 set(CPACK_COMPONENT_GIMP3_DESCRIPTION "motion-blur repair filter for GIMP 3
-Ostrivo repairs motion-blurred photos: it undoes a straight motion (camera
-shake) by Wiener deconvolution in the frequency domain.
+Ostrivo repairs motion-blurred photos: it undoes camera shake by
+deconvolution, a straight shake of a given length and direction or one of
+any shape given as an image of its kernel, with a Wiener filter or a sparse
+solver that keeps edges sharp.
 
 This package holds the GIMP 3 plug-in: Filters > Enhance > Ostrivo..., a
 dialog with a live preview that can also find the length and direction of
@@ -151,12 +153,14 @@ the motion in the photo itself. It repairs RGB and grey layers of any
 precision. Scripts call it as the procedure plug-in-ostrivo, with named
 arguments.")
 set(CPACK_COMPONENT_CLI_DESCRIPTION "repair motion-blurred photos from the command line
-Ostrivo repairs motion-blurred photos: it undoes a straight motion (camera
-shake) by Wiener deconvolution in the frequency domain.
+Ostrivo repairs motion-blurred photos: it undoes camera shake by
+deconvolution, a straight shake of a given length and direction or one of
+any shape given as an image of its kernel, with a Wiener filter or a sparse
+solver that keeps edges sharp.
 
 This package holds ostrivo-cli, which repairs JPEG, PNG, TIFF, WebP, HEIC,
 AVIF and JPEG XL files through libvips, keeping their metadata and 16-bit
-samples, and can find the length and direction of the motion in each photo
-itself (--auto, --estimate).")
+samples, and can find the length and direction of a straight shake in each
+photo itself (--auto, --estimate).")
 
 include(CPack)

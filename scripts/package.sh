@@ -294,8 +294,9 @@ check() {
   inside "$r" "apt-get update -q > /dev/null
     cd /tmp/ostrivo-check/debs && apt install -y -q $(printf './%s ' "${files[@]##*/}")" \
     > "$c/install.log" 2>&1 || { tail -30 "$c/install.log"; die "apt install failed"; }
-  grep -E '^Setting up (ostrivo|libheif-plugin)|newly installed|^Summary|^ *Installing:' "$c/install.log" |
-    sed 's/^/    /' || true
+  # (apt 3 says how many on the line after "Summary:".)
+  grep -A1 -E '^Setting up (ostrivo|libheif-plugin)|newly installed|^Summary:' "$c/install.log" |
+    grep -E 'ostrivo|libheif-plugin|newly installed|Installing: [0-9]' | sed 's/^ */    /' || true
   local p
   for p in $names; do
     inside "$r" "dpkg -L $p" > "$c/list-$p"

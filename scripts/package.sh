@@ -17,8 +17,10 @@
 # The chroots are made once with debootstrap and kept in OSTRIVO_PKG_CACHE
 # (default /var/cache/ostrivo): pkg-RELEASE to build in, pkg-check-RELEASE.tar
 # the base system with GIMP, unpacked afresh into pkg-check-RELEASE for each
-# check. Logs go to build-pkg/.
+# check (a check that fails leaves it there to look into). Logs go to
+# build-pkg/.
 set -euo pipefail
+export LC_ALL=C  # one sort order for the file lists compared here
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 CACHE=${OSTRIVO_PKG_CACHE:-/var/cache/ostrivo}
 MIRROR=${OSTRIVO_DEBIAN_MIRROR:-http://deb.debian.org/debian}
@@ -107,7 +109,7 @@ make_root() {
   local r=$1 release=$2
   command -v debootstrap > /dev/null || {
     say "installing debootstrap"
-    apt-get install -y -qq --no-install-recommends debootstrap > /dev/null
+    apt-get update -qq && apt-get install -y -qq --no-install-recommends debootstrap > /dev/null
   }
   remove_root "$r"
   mkdir -p "$r"
@@ -262,8 +264,8 @@ check_base() {
 # the kernel keep changing (lists, caches, logs, the status database).
 SNAPSHOT='find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /run -o -path /tmp \
   -o -path /var/cache/apt -o -path /var/cache/debconf -o -path /var/cache/ldconfig \
-  -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log \) -prune -o -print | sort'
-PACKAGE_SET="dpkg-query -W -f='\${Package} \${Version} \${db:Status-Abbrev}\n' | sort"
+  -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log \) -prune -o -print | LC_ALL=C sort'
+PACKAGE_SET="dpkg-query -W -f='\${Package} \${Version} \${db:Status-Abbrev}\n' | LC_ALL=C sort"
 
 check() {
   local release=$1 t=$SECONDS tag r files names

@@ -212,8 +212,12 @@ static PixelFormat pixel_format(GimpDrawable *drawable) {
   const bool eight = babl_format_get_type(gimp_drawable_get_format(drawable), 0) == babl_type("u8");
   const char *name = grey ? (alpha ? "Y'A" : "Y'") : (alpha ? "R'G'B'A" : "R'G'B'");
   const std::string format = std::string(name) + (eight ? " u8" : " float");
-  return {babl_format(format.c_str()), (grey ? 1 : 3) + (alpha ? 1 : 0),
-          eight ? SampleFormat::u8 : SampleFormat::f32};
+  // In the layer's own colour space: the repair works on the samples the
+  // image holds, as the GIMP 2.10 plug-in and the command line do. (Plain
+  // "R'G'B' u8" is sRGB, and a photo with another profile would be
+  // converted there and back.)
+  return {babl_format_with_space(format.c_str(), gimp_drawable_get_format(drawable)),
+          (grey ? 1 : 3) + (alpha ? 1 : 0), eight ? SampleFormat::u8 : SampleFormat::f32};
 }
 
 static PixelRegion region_of(const Rect &a, const PixelFormat &f, const void *src, void *dst) {
@@ -238,14 +242,12 @@ static void render_preview_area(GimpDrawable *drawable, const RepairSettings *s,
   gimp_preview_get_position(preview, &view.x, &view.y);
   gimp_preview_get_size(preview, &view.width, &view.height);
   GeglBuffer *source = gimp_drawable_get_buffer(drawable);
-  // The preview draws 8-bit samples; what lies outside the area a repair
-  // restores stays as it is.
-  const Babl *shown_format = format.samples == SampleFormat::u8
-                                 ? format.babl
-                                 : babl_format(format.channels == 1   ? "Y' u8"
-                                               : format.channels == 2 ? "Y'A u8"
-                                               : format.channels == 3 ? "R'G'B' u8"
-                                                                      : "R'G'B'A u8");
+  // The preview draws 8-bit sRGB samples; what lies outside the area a
+  // repair restores stays as it is.
+  const Babl *shown_format = babl_format(format.channels == 1   ? "Y' u8"
+                                         : format.channels == 2 ? "Y'A u8"
+                                         : format.channels == 3 ? "R'G'B' u8"
+                                                                : "R'G'B'A u8");
   std::vector<guchar> canvas(static_cast<std::size_t>(view.width) * view.height * format.channels);
   gegl_buffer_get(source, GEGL_RECTANGLE(view.x, view.y, view.width, view.height), 1.0,
                   shown_format, canvas.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
@@ -390,10 +392,11 @@ static void read_kernel(GimpProcedureConfig *config, Inputs *inputs) {
     const std::string format_name = std::string(grey ? "Y'" : "R'G'B'") + (eight     ? " u8"
                                                                            : sixteen ? " u16"
                                                                                      : " float");
-    const PixelFormat format{babl_format(format_name.c_str()), grey ? 1 : 3,
-                             eight     ? SampleFormat::u8
-                             : sixteen ? SampleFormat::u16
-                                       : SampleFormat::f32};
+    const PixelFormat format{
+        babl_format_with_space(format_name.c_str(), gimp_drawable_get_format(layer)), grey ? 1 : 3,
+        eight     ? SampleFormat::u8
+        : sixteen ? SampleFormat::u16
+                  : SampleFormat::f32};
     const Rect all{0, 0, gimp_drawable_get_width(layer), gimp_drawable_get_height(layer)};
     std::vector<guchar> pixels = selection_pixels(layer, format, all);
     inputs->kernel = ostrivo::kernel_from_image(region_of(all, format, pixels.data(), nullptr));

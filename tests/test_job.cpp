@@ -87,6 +87,7 @@ TEST(Job, AnAreaTooLargeForMemoryIsRefusedBeforeAnyWork) {
 
 TEST(Job, AnEstimateIsAppliedOneWayWhateverTheModel) {
   MotionEstimate found;
+  found.found = FoundMotion::line;
   found.length = 12.6;
   found.direction = 33.47;
   found.k = 0.004;
@@ -104,7 +105,7 @@ TEST(Job, AnEstimateIsAppliedOneWayWhateverTheModel) {
   EXPECT_EQ(smooth.length, 12.6);
   EXPECT_DOUBLE_EQ(smooth.direction, 33.5);
 
-  MotionEstimate none;  // length 1: no motion
+  MotionEstimate none;  // found nothing, length 1
   RepairSettings kept = with(SmoothLine{7, 10}, 0.02);
   EXPECT_FALSE(apply_estimate(none, &kept));
   EXPECT_EQ(std::get<SmoothLine>(kept.motion).length, 7);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <variant>
 #include <vector>
 
 #include "engine/motion_builder.h"
@@ -412,6 +413,7 @@ MotionEstimate estimate(const PixelRegion &region, double scale) {
     result.length = std::min(length.pixels, kLengthRange.upper);
     result.direction = direction;
     result.confidence = belief;
+    result.found = FoundMotion::line;
   }
   result.k = choose_k(tiles.noise, tiles.spread);
   return result;
@@ -438,11 +440,17 @@ MotionEstimate estimate_motion(const PixelRegion &region) {
 }
 
 bool found_motion(const MotionEstimate &estimate) {
-  return estimate.status == EstimateStatus::estimated && estimate.length > 1.0;
+  return estimate.status == EstimateStatus::estimated && estimate.found != FoundMotion::none;
 }
 
 bool apply_estimate(const MotionEstimate &estimate, RepairSettings *settings) {
   if (!found_motion(estimate)) return false;
+  if (estimate.found == FoundMotion::kernel &&
+      !std::holds_alternative<ClassicLine>(settings->motion)) {
+    settings->motion = estimate.kernel;
+    settings->k = estimate.k;
+    return true;
+  }
   settings->motion =
       line_motion(settings->motion, estimate.length, std::round(estimate.direction * 10.0) / 10.0);
   settings->k = estimate.k;

@@ -1,0 +1,634 @@
+#include "estimate/blind_kernel.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "engine/padding.h"
+#include "engine/planes.h"
+namespace ostrivo {
+
+namespace {
+
+using Complex = std::complex<double>;
+using Values = std::vector<double>;
+using Spectrum2 = std::vector<Complex>;
+
+constexpr double kPi = 3.14159265358979323846;
+// The pyramid: sqrt(2) per level, from a kernel of kCoarsestKernel pixels.
+constexpr double kLevelStep = 1.41421356237309505;
+constexpr int kCoarsestKernel = 5;
+// ... but no level smaller than this, pixels on its shorter side: a coarser
+// one holds too few edges to tell a kernel's shape.
+constexpr double kCoarsestSide = 64.0;
+constexpr int kRoundsPerLevel = 5;
+// The L0 weight of the edge prediction, on the 0..1 scale: it starts where
+// only the strongest edges survive and falls by kEdgeFall a round.
+constexpr double kEdgeLambda = 8e-3;
+constexpr double kEdgeLambdaFloor = 1e-4;
+constexpr double kEdgeFall = 1.1;
+constexpr double kBetaEnd = 1e5;
+// The kernel step: Tikhonov weight, as a share of the predicted edges'
+// energy, and the conjugate-gradient steps taken each round.
+constexpr double kKernelTikhonov = 0.03;
+constexpr int kConjugateSteps = 10;
+// What a motion kernel cannot hold: weights under kKeepShare of the peak,
+// and islands of weight under kIslandShare of the whole.
+constexpr double kKeepShare = 0.05;
+constexpr double kIslandShare = 0.1;
+// A sample at or above this is a clipped highlight.
+constexpr double kClipped = 0.97;
+// The core of a kernel, whose shape says whether it is straight: its weights
+// of at least this share of the peak (the faint haze an estimate leaves
+// around the path does not count).
+constexpr double kCoreShare = 0.2;
+// The blocks over which the crop's choice adds up gradients.
+constexpr int kScoreBlock = 32;
+
+std::size_t cells(int rows, int cols) { return static_cast<std::size_t>(rows) * cols; }
+
+int odd_at_least_3(double size) {
+  int n = std::max(3, static_cast<int>(std::lround(size)));
+  return n % 2 == 0 ? n + 1 : n;
+}
+
+// --- resampling -----------------------------------------------------------------
+
+// For each sample of an axis resized from `from` to `to` samples (centres
+// aligned), the source samples and their weights: a triangle as wide as the
+// reduction when reducing (which averages), linear interpolation when
+// enlarging.
+std::vector<std::vector<std::pair<int, double>>> axis_taps(int from, int to) {
+  const double factor = static_cast<double>(to) / from;
+  const double radius = factor < 1.0 ? 1.0 / factor : 1.0;
+  std::vector<std::vector<std::pair<int, double>>> taps(static_cast<std::size_t>(to));
+  for (int o = 0; o < to; ++o) {
+    const double centre = (o + 0.5) / factor - 0.5;
+    double sum = 0.0;
+    auto &list = taps[static_cast<std::size_t>(o)];
+    for (int s = static_cast<int>(std::ceil(centre - radius));
+         s <= static_cast<int>(std::floor(centre + radius)); ++s) {
+      const double w = 1.0 - std::abs(s - centre) / radius;
+      if (w <= 0.0) continue;
+      list.emplace_back(mirror_index(s, from), w);
+      sum += w;
+    }
+    for (auto &tap : list) tap.second /= sum;
+  }
+  return taps;
+}
+
+GreyImage resized(const GreyImage &in, int rows, int cols) {
+  const auto across = axis_taps(in.cols, cols);
+  const auto down = axis_taps(in.rows, rows);
+  GreyImage wide{in.rows, cols, Values(cells(in.rows, cols))};
+  for (int i = 0; i < in.rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      double v = 0.0;
+      for (const auto &[s, w] : across[static_cast<std::size_t>(j)]) v += w * in.at(i, s);
+      wide.at(i, j) = v;
+    }
+  GreyImage out{rows, cols, Values(cells(rows, cols))};
+  for (int i = 0; i < rows; ++i)
+    for (const auto &[s, w] : down[static_cast<std::size_t>(i)])
+      for (int j = 0; j < cols; ++j) out.at(i, j) += w * wide.at(s, j);
+  return out;
+}
+
+// --- the kernel's clean-up ------------------------------------------------------
+
+void normalise(KernelGrid *k) {
+  double sum = 0.0;
+  for (double &w : k->weights) {
+    w = std::max(w, 0.0);
+    sum += w;
+  }
+  if (sum <= 0.0) {
+    std::fill(k->weights.begin(), k->weights.end(), 0.0);
+    k->weights[cells(k->size / 2, k->size) + static_cast<std::size_t>(k->size / 2)] = 1.0;
+    return;
+  }
+  for (double &w : k->weights) w /= sum;
+}
+
+// Removes what a motion kernel cannot hold: negative weights, weights under
+// kKeepShare of the peak, and 8-connected islands holding under kIslandShare
+// of the weight (but never the one with the peak); sums to 1.
+void clean_kernel(KernelGrid *k) {
+  normalise(k);
+  const double peak = *std::max_element(k->weights.begin(), k->weights.end());
+  for (double &w : k->weights)
+    if (w < kKeepShare * peak) w = 0.0;
+  normalise(k);
+  const int n = k->size;
+  std::vector<int> label(k->weights.size(), -1);
+  std::vector<int> stack;
+  for (std::size_t start = 0; start < k->weights.size(); ++start) {
+    if (k->weights[start] <= 0.0 || label[start] >= 0) continue;
+    std::vector<std::size_t> members;
+    double sum = 0.0, top = 0.0;
+    stack.assign(1, static_cast<int>(start));
+    label[start] = 1;
+    while (!stack.empty()) {
+      const int c = stack.back();
+      stack.pop_back();
+      members.push_back(static_cast<std::size_t>(c));
+      sum += k->weights[static_cast<std::size_t>(c)];
+      top = std::max(top, k->weights[static_cast<std::size_t>(c)]);
+      const int ci = c / n, cj = c % n;
+      for (int di = -1; di <= 1; ++di)
+        for (int dj = -1; dj <= 1; ++dj) {
+          const int i = ci + di, j = cj + dj;
+          if (i < 0 || j < 0 || i >= n || j >= n) continue;
+          const auto m = cells(i, n) + static_cast<std::size_t>(j);
+          if (k->weights[m] > 0.0 && label[m] < 0) {
+            label[m] = 1;
+            stack.push_back(static_cast<int>(m));
+          }
+        }
+    }
+    if (sum < kIslandShare && top < peak)
+      for (std::size_t m : members) k->weights[m] = 0.0;
+  }
+  normalise(k);
+}
+
+// Moves the kernel by whole cells so that its centre of mass sits on its
+// middle cell.
+void centre_kernel(KernelGrid *k) {
+  const int n = k->size, h = n / 2;
+  double ci = 0.0, cj = 0.0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double w = k->weights[cells(i, n) + static_cast<std::size_t>(j)];
+      ci += w * i;
+      cj += w * j;
+    }
+  const int si = h - static_cast<int>(std::lround(ci));
+  const int sj = h - static_cast<int>(std::lround(cj));
+  if (si == 0 && sj == 0) return;
+  Values moved(k->weights.size(), 0.0);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const int ti = i + si, tj = j + sj;
+      if (ti >= 0 && tj >= 0 && ti < n && tj < n)
+        moved[cells(ti, n) + static_cast<std::size_t>(tj)] =
+            k->weights[cells(i, n) + static_cast<std::size_t>(j)];
+    }
+  k->weights = std::move(moved);
+  normalise(k);
+}
+
+KernelGrid enlarged(const KernelGrid &k, int size) {
+  const GreyImage big = resized(GreyImage{k.size, k.size, k.weights}, size, size);
+  KernelGrid out{size, big.values};
+  normalise(&out);
+  return out;
+}
+
+// --- one level ------------------------------------------------------------------
+
+// Real 2-D transforms of one padded size.
+class Fourier {
+ public:
+  Fourier(int rows, int cols)
+      : rows_(rows),
+        cols_(cols),
+        plane_(cells(rows, cols)),
+        spectrum_(spectrum_cells(rows, cols)),
+        forward_(plane_ && spectrum_ ? forward_plan(rows, cols, plane_.get(), spectrum_.get())
+                                     : nullptr),
+        inverse_(plane_ && spectrum_ ? inverse_plan(rows, cols, spectrum_.get(), plane_.get())
+                                     : nullptr) {}
+  bool ok() const { return forward_ && inverse_; }
+  std::size_t spectrum_size() const { return spectrum_cells(rows_, cols_); }
+
+  // The transform of `in` into `out`, which is sized to fit.
+  void forward(const Values &in, Spectrum2 *out) const {
+    std::memcpy(plane_.get(), in.data(), in.size() * sizeof(double));
+    fftw_execute(forward_.get());
+    out->resize(spectrum_size());
+    std::memcpy(static_cast<void *>(out->data()), spectrum_.get(), out->size() * sizeof(Complex));
+  }
+  Spectrum2 forward(const Values &in) const {
+    Spectrum2 out;
+    forward(in, &out);
+    return out;
+  }
+  // The inverse transform of `in` into `out`, divided by the cells.
+  void inverse(const Spectrum2 &in, Values *out) const {
+    std::memcpy(static_cast<void *>(spectrum_.get()), in.data(), in.size() * sizeof(Complex));
+    fftw_execute(inverse_.get());
+    const double n = static_cast<double>(cells(rows_, cols_));
+    out->resize(cells(rows_, cols_));
+    for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = plane_[k] / n;
+  }
+  Values inverse(const Spectrum2 &in) const {
+    Values out;
+    inverse(in, &out);
+    return out;
+  }
+
+ private:
+  int rows_, cols_;
+  Plane plane_;
+  Spectrum spectrum_;
+  Plan forward_, inverse_;
+};
+
+class Level {
+ public:
+  // `y`: the level's image; `ks`: its kernel's size.
+  Level(const GreyImage &y, int ks)
+      : rows_(y.rows),
+        cols_(y.cols),
+        prows_(fast_size(y.rows + ks)),
+        pcols_(fast_size(y.cols + ks)),
+        ks_(ks),
+        fourier_(prows_, pcols_) {
+    if (!fourier_.ok()) return;
+    // The image continued by mirror images of itself, on to the far side
+    // of the periodic plane where it meets its own near edge.
+    const auto source = [](int p, int n, int padded) {
+      return p < n + (padded - n) / 2 ? mirror_index(p, n) : mirror_index(p - padded, n);
+    };
+    y_.resize(cells(prows_, pcols_));
+    for (int i = 0; i < prows_; ++i)
+      for (int j = 0; j < pcols_; ++j)
+        y_[cell(i, j)] = y.at(source(i, rows_, prows_), source(j, cols_, pcols_));
+    Y_ = fourier_.forward(y_);
+    Values d(cells(prows_, pcols_), 0.0);
+    d[0] = -1.0;
+    d[cell(0, pcols_ - 1)] = 1.0;
+    DX_ = fourier_.forward(d);
+    d[cell(0, pcols_ - 1)] = 0.0;
+    d[cell(prows_ - 1, 0)] = 1.0;
+    DY_ = fourier_.forward(d);
+
+    // The weights of the kernel's data term: the image where the kernel's
+    // whole reach was seen, away from clipped highlights.
+    const int h = ks / 2;
+    weight_.assign(cells(prows_, pcols_), 0.0);
+    std::vector<int> clipped_rows(cells(rows_, cols_), 0);
+    for (int i = 0; i < rows_; ++i)
+      for (int j = 0; j < cols_; ++j) clipped_rows[cells(i, cols_) + j] = y.at(i, j) >= kClipped;
+    // Cells within the kernel's reach of a clipped one: a running sum.
+    std::vector<int> sum(cells(rows_ + 1, cols_ + 1), 0);
+    for (int i = 0; i < rows_; ++i)
+      for (int j = 0; j < cols_; ++j)
+        sum[cells(i + 1, cols_ + 1) + j + 1] =
+            clipped_rows[cells(i, cols_) + j] + sum[cells(i, cols_ + 1) + j + 1] +
+            sum[cells(i + 1, cols_ + 1) + j] - sum[cells(i, cols_ + 1) + j];
+    const auto box = [&](int i0, int j0, int i1, int j1) {
+      i0 = std::max(i0, 0), j0 = std::max(j0, 0), i1 = std::min(i1, rows_),
+      j1 = std::min(j1, cols_);
+      return sum[cells(i1, cols_ + 1) + j1] - sum[cells(i0, cols_ + 1) + j1] -
+             sum[cells(i1, cols_ + 1) + j0] + sum[cells(i0, cols_ + 1) + j0];
+    };
+    for (int i = h; i < rows_ - h - 1; ++i)
+      for (int j = h; j < cols_ - h - 1; ++j)
+        if (box(i - h - 1, j - h - 1, i + h + 2, j + h + 2) == 0) weight_[cell(i, j)] = 1.0;
+    Values gx = gradient(y_, 0, 1), gy = gradient(y_, 1, 0);
+    for (std::size_t k = 0; k < gx.size(); ++k) {
+      gx[k] *= weight_[k];
+      gy[k] *= weight_[k];
+    }
+    WGX_ = fourier_.forward(gx);
+    WGY_ = fourier_.forward(gy);
+    ok_ = true;
+  }
+  bool ok() const { return ok_; }
+
+  // One round: the edges predicted with `kernel`, then the kernel from them.
+  void round(KernelGrid *kernel, double lambda) {
+    const Values x = predict_edges(*kernel, lambda);
+    update_kernel(x, kernel);
+  }
+
+ private:
+  std::size_t cell(int i, int j) const { return cells(i, pcols_) + static_cast<std::size_t>(j); }
+
+  // Forward differences on the periodic plane, along rows (di = 0, dj = 1)
+  // or columns.
+  Values gradient(const Values &x, int di, int dj) const {
+    Values g(x.size());
+    for (int i = 0; i < prows_; ++i) {
+      const int ni = (i + di) % prows_;
+      for (int j = 0; j < pcols_; ++j)
+        g[cell(i, j)] = x[cell(ni, (j + dj) % pcols_)] - x[cell(i, j)];
+    }
+    return g;
+  }
+
+  // The kernel on the periodic plane, its middle cell on the origin.
+  Spectrum2 kernel_spectrum(const KernelGrid &k) const {
+    Values plane(cells(prows_, pcols_), 0.0);
+    const int h = k.size / 2;
+    for (int i = 0; i < k.size; ++i)
+      for (int j = 0; j < k.size; ++j)
+        plane[cell((i - h + prows_) % prows_, (j - h + pcols_) % pcols_)] =
+            k.weights[cells(i, k.size) + static_cast<std::size_t>(j)];
+    return fourier_.forward(plane);
+  }
+
+  // The kernel's window cut from a plane (the inverse of kernel_spectrum's
+  // placement).
+  Values kernel_window(const Values &plane) const {
+    const int h = ks_ / 2;
+    Values k(cells(ks_, ks_));
+    for (int i = 0; i < ks_; ++i)
+      for (int j = 0; j < ks_; ++j)
+        k[cells(i, ks_) + j] = plane[cell((i - h + prows_) % prows_, (j - h + pcols_) % pcols_)];
+    return k;
+  }
+
+  // min |k * x - y|^2 + lambda |grad x|_0 by half-quadratic splitting.
+  Values predict_edges(const KernelGrid &k, double lambda) const {
+    const Spectrum2 K = kernel_spectrum(k);
+    const std::size_t n = K.size();
+    Spectrum2 numerator(n);
+    Values power(n), gradients(n);
+    for (std::size_t f = 0; f < n; ++f) {
+      numerator[f] = std::conj(K[f]) * Y_[f];
+      power[f] = std::norm(K[f]);
+      gradients[f] = std::norm(DX_[f]) + std::norm(DY_[f]);
+    }
+    Values x = y_, div(x.size());
+    Spectrum2 X(n), G(n);
+    for (double beta = 2.0 * lambda; beta < kBetaEnd; beta *= 2.0) {
+      // g: the gradients of x where they are strong enough, then div = D^T g.
+      const double keep = lambda / beta;
+      std::fill(div.begin(), div.end(), 0.0);
+      for (int i = 0; i < prows_; ++i) {
+        const int ni = (i + 1) % prows_;
+        for (int j = 0; j < pcols_; ++j) {
+          const int nj = (j + 1) % pcols_;
+          double gx = x[cell(i, nj)] - x[cell(i, j)];
+          double gy = x[cell(ni, j)] - x[cell(i, j)];
+          if (gx * gx + gy * gy < keep) gx = gy = 0.0;
+          div[cell(i, nj)] += gx;
+          div[cell(i, j)] -= gx;
+          div[cell(ni, j)] += gy;
+          div[cell(i, j)] -= gy;
+        }
+      }
+      fourier_.forward(div, &G);
+      for (std::size_t f = 0; f < n; ++f)
+        X[f] = (numerator[f] + beta * G[f]) / (power[f] + beta * gradients[f]);
+      fourier_.inverse(X, &x);
+    }
+    return x;
+  }
+
+  // Least squares on gradients, weighted, with a Tikhonov term, by
+  // conjugate gradients on the kernel's grid; then cleaned.
+  void update_kernel(const Values &x, KernelGrid *kernel) const {
+    Values lx = gradient(x, 0, 1), ly = gradient(x, 1, 0);
+    const Spectrum2 LX = fourier_.forward(lx), LY = fourier_.forward(ly);
+    const std::size_t n = LX.size();
+    double energy = 0.0;
+    for (std::size_t k = 0; k < lx.size(); ++k)
+      energy += weight_[k] * (lx[k] * lx[k] + ly[k] * ly[k]);
+    const double gamma = kKernelTikhonov * energy + 1e-12;
+
+    Spectrum2 S(n);
+    for (std::size_t f = 0; f < n; ++f)
+      S[f] = std::conj(LX[f]) * WGX_[f] + std::conj(LY[f]) * WGY_[f];
+    const Values b = kernel_window(fourier_.inverse(S));
+
+    Spectrum2 A(n), B(n), WA(n), WC(n);
+    Values a, c, plane;
+    const auto apply = [&](const Values &k) {
+      const Spectrum2 K = kernel_spectrum(KernelGrid{ks_, k});
+      for (std::size_t f = 0; f < n; ++f) {
+        A[f] = LX[f] * K[f];
+        B[f] = LY[f] * K[f];
+      }
+      fourier_.inverse(A, &a);
+      fourier_.inverse(B, &c);
+      for (std::size_t m = 0; m < a.size(); ++m) {
+        a[m] *= weight_[m];
+        c[m] *= weight_[m];
+      }
+      fourier_.forward(a, &WA);
+      fourier_.forward(c, &WC);
+      for (std::size_t f = 0; f < n; ++f)
+        A[f] = std::conj(LX[f]) * WA[f] + std::conj(LY[f]) * WC[f];
+      fourier_.inverse(A, &plane);
+      Values out = kernel_window(plane);
+      for (std::size_t m = 0; m < out.size(); ++m) out[m] += gamma * k[m];
+      return out;
+    };
+    const auto dot = [](const Values &u, const Values &v) {
+      double s = 0.0;
+      for (std::size_t m = 0; m < u.size(); ++m) s += u[m] * v[m];
+      return s;
+    };
+
+    Values k = kernel->weights;
+    Values r = b;
+    const Values ak = apply(k);
+    for (std::size_t m = 0; m < r.size(); ++m) r[m] -= ak[m];
+    Values p = r;
+    double rr = dot(r, r);
+    for (int step = 0; step < kConjugateSteps && rr > 1e-30; ++step) {
+      const Values ap = apply(p);
+      const double alpha = rr / std::max(dot(p, ap), 1e-300);
+      for (std::size_t m = 0; m < k.size(); ++m) {
+        k[m] += alpha * p[m];
+        r[m] -= alpha * ap[m];
+      }
+      const double next = dot(r, r);
+      for (std::size_t m = 0; m < p.size(); ++m) p[m] = r[m] + next / rr * p[m];
+      rr = next;
+    }
+    kernel->weights = std::move(k);
+    clean_kernel(kernel);
+  }
+
+  int rows_, cols_, prows_, pcols_, ks_;
+  Fourier fourier_;
+  bool ok_ = false;
+  Values y_, weight_;
+  Spectrum2 Y_, DX_, DY_, WGX_, WGY_;
+};
+
+}  // namespace
+
+GreyImage estimation_crop(const GreyImage &photo, int side) {
+  if (photo.rows <= side && photo.cols <= side) return photo;
+  const int h = std::min(side, photo.rows), w = std::min(side, photo.cols);
+  // Per block: the structure tensor's sums and the clipped pixels.
+  const int brows = (photo.rows + kScoreBlock - 1) / kScoreBlock;
+  const int bcols = (photo.cols + kScoreBlock - 1) / kScoreBlock;
+  struct Block {
+    double xx = 0, yy = 0, xy = 0;
+    int clipped = 0;
+  };
+  std::vector<Block> blocks(cells(brows, bcols));
+  for (int i = 0; i + 1 < photo.rows; ++i)
+    for (int j = 0; j + 1 < photo.cols; ++j) {
+      Block &b = blocks[cells(i / kScoreBlock, bcols) + static_cast<std::size_t>(j / kScoreBlock)];
+      const double v = photo.at(i, j);
+      const double gx = photo.at(i, j + 1) - v, gy = photo.at(i + 1, j) - v;
+      b.xx += gx * gx;
+      b.yy += gy * gy;
+      b.xy += gx * gy;
+      b.clipped += v >= kClipped;
+    }
+  // Windows on the block grid: the one whose edges are strongest in their
+  // weakest direction (the smaller eigenvalue of the summed tensor), with
+  // few clipped pixels.
+  const int wb = std::max(1, h / kScoreBlock), hb = wb;
+  const int wbc = std::max(1, w / kScoreBlock);
+  double best = -1.0;
+  int best_i = (photo.rows - h) / 2, best_j = (photo.cols - w) / 2;
+  for (int bi = 0; bi + hb <= brows; ++bi)
+    for (int bj = 0; bj + wbc <= bcols; ++bj) {
+      Block s;
+      for (int i = bi; i < bi + hb; ++i)
+        for (int j = bj; j < bj + wbc; ++j) {
+          const Block &b = blocks[cells(i, bcols) + static_cast<std::size_t>(j)];
+          s.xx += b.xx, s.yy += b.yy, s.xy += b.xy, s.clipped += b.clipped;
+        }
+      const double mean = 0.5 * (s.xx + s.yy);
+      const double spread = std::sqrt(0.25 * (s.xx - s.yy) * (s.xx - s.yy) + s.xy * s.xy);
+      const double clipped_share = static_cast<double>(s.clipped) /
+                                   (static_cast<double>(hb) * wbc * kScoreBlock * kScoreBlock);
+      const double score = (mean - spread) * std::max(0.0, 1.0 - 4.0 * clipped_share);
+      if (score > best) {
+        best = score;
+        best_i = std::min(bi * kScoreBlock, photo.rows - h);
+        best_j = std::min(bj * kScoreBlock, photo.cols - w);
+      }
+    }
+  GreyImage crop{h, w, Values(cells(h, w))};
+  for (int i = 0; i < h; ++i)
+    for (int j = 0; j < w; ++j) crop.at(i, j) = photo.at(best_i + i, best_j + j);
+  return crop;
+}
+
+KernelGrid find_kernel(const GreyImage &image, int max_size) {
+  max_size = odd_at_least_3(max_size);
+  int levels = 1;
+  while (max_size / std::pow(kLevelStep, levels) >= kCoarsestKernel &&
+         std::min(image.rows, image.cols) / std::pow(kLevelStep, levels) >= kCoarsestSide)
+    ++levels;
+  KernelGrid kernel;
+  double lambda = kEdgeLambda;
+  for (int l = 0; l < levels; ++l) {
+    const double scale = std::pow(kLevelStep, l - (levels - 1));
+    const int ks = l == levels - 1 ? max_size : odd_at_least_3(max_size * scale);
+    const int rows = std::max(ks + 2, static_cast<int>(std::lround(image.rows * scale)));
+    const int cols = std::max(ks + 2, static_cast<int>(std::lround(image.cols * scale)));
+    if (kernel.size == 0) {
+      // A point, slightly spread: no direction favoured.
+      kernel.size = ks;
+      kernel.weights.assign(cells(ks, ks), 0.0);
+      const int h = ks / 2;
+      for (int di = -1; di <= 1; ++di)
+        for (int dj = -1; dj <= 1; ++dj)
+          kernel.weights[cells(h + di, ks) + static_cast<std::size_t>(h + dj)] =
+              (2 - std::abs(di)) * (2 - std::abs(dj)) / 16.0;
+    } else {
+      kernel = enlarged(kernel, ks);
+    }
+    Level level(resized(image, rows, cols), ks);
+    if (!level.ok()) return {};
+    for (int r = 0; r < kRoundsPerLevel; ++r) {
+      level.round(&kernel, lambda);
+      lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
+    }
+    centre_kernel(&kernel);
+  }
+  return kernel;
+}
+
+KernelShape kernel_shape(const KernelGrid &kernel) {
+  KernelShape shape;
+  const int n = kernel.size;
+  if (n == 0) return shape;
+  const double peak = *std::max_element(kernel.weights.begin(), kernel.weights.end());
+  double total = 0.0, ci = 0.0, cj = 0.0;
+  int top = n, bottom = -1, left = n, right = -1;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double w = kernel.weights[cells(i, n) + static_cast<std::size_t>(j)];
+      total += w;
+      ci += w * i;
+      cj += w * j;
+      if (w >= kKeepShare * peak && w > 0.0) {
+        top = std::min(top, i), bottom = std::max(bottom, i);
+        left = std::min(left, j), right = std::max(right, j);
+      }
+    }
+  if (total <= 0.0 || bottom < 0) return shape;
+  ci /= total, cj /= total;
+  shape.peak = peak / total;
+  shape.width = right - left + 1;
+  shape.height = bottom - top + 1;
+  double xx = 0.0, yy = 0.0, xy = 0.0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double w = kernel.weights[cells(i, n) + static_cast<std::size_t>(j)] / total;
+      xx += w * (j - cj) * (j - cj);
+      yy += w * (i - ci) * (i - ci);
+      xy += w * (j - cj) * (i - ci);
+    }
+  // The principal axis: x to the right, y down, so the angle is clockwise on
+  // screen.
+  const double angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
+  const double ux = std::cos(angle), uy = std::sin(angle);
+  double degrees = angle * 180.0 / kPi;
+  if (degrees < 0.0) degrees += 180.0;
+  if (degrees >= 180.0) degrees -= 180.0;
+  shape.direction = degrees;
+  double along_min = 1e9, along_max = -1e9, near = 0.0, core = 0.0;
+  int support = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double w = kernel.weights[cells(i, n) + static_cast<std::size_t>(j)];
+      const double along = (j - cj) * ux + (i - ci) * uy;
+      const double across = -(j - cj) * uy + (i - ci) * ux;
+      if (w >= kCoreShare * peak) {
+        core += w;
+        if (std::abs(across) <= 1.0) near += w;
+      }
+      if (w >= kKeepShare * peak && w > 0.0) {
+        ++support;
+        along_min = std::min(along_min, along);
+        along_max = std::max(along_max, along);
+      }
+    }
+  shape.straightness = near / core;
+  const double extent = along_max - along_min + 1.0;
+  // A line of n equal cells spreads (n^2 - 1) / 12 along itself: read back
+  // from the spread, weak stray weights at the ends count for little.
+  const double major = 0.5 * (xx + yy) + std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
+  shape.length = std::sqrt(12.0 * major + 1.0);
+  shape.thickness = support / extent;
+  return shape;
+}
+
+KernelGrid trimmed_kernel(const KernelGrid &kernel) {
+  const int n = kernel.size, h = n / 2;
+  int reach = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      if (kernel.weights[cells(i, n) + static_cast<std::size_t>(j)] > 0.0)
+        reach = std::max({reach, std::abs(i - h), std::abs(j - h)});
+  const int size = 2 * reach + 1;
+  KernelGrid out{size, Values(cells(size, size))};
+  for (int i = 0; i < size; ++i)
+    for (int j = 0; j < size; ++j)
+      out.weights[cells(i, size) + static_cast<std::size_t>(j)] =
+          kernel.weights[cells(i + h - reach, n) + static_cast<std::size_t>(j + h - reach)];
+  return out;
+}
+
+}  // namespace ostrivo

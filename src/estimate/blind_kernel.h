@@ -1,0 +1,96 @@
+// Finding a motion kernel of any shape in a blurred photo (blind
+// deconvolution), and reading its shape.
+//
+// The model: the photo y is a sharp photo x convolved with one kernel k (the
+// same everywhere) plus noise. Neither is known; k is found first, and the
+// photo is then restored with it by the engine's solvers.
+//
+// Method, the family of "edge prediction and gradient least squares" blind
+// estimators (S. Cho and S. Lee, "Fast motion deblurring", SIGGRAPH Asia
+// 2009; L. Xu and J. Jia, "Two-phase kernel estimation for robust motion
+// deblurring", ECCV 2010; L. Xu, S. Zheng and J. Jia, "Unnatural L0 sparse
+// representation for natural image deblurring", CVPR 2013; J. Pan, Z. Hu,
+// Z. Su and M.-H. Yang, "Deblurring text images via L0-regularized intensity
+// and gradient prior", CVPR 2014), as this file does it:
+//   1. Coarse to fine. The photo (luminance, 0..1) is reduced by sqrt(2) per
+//      level until the largest kernel sought is about 5 pixels across; the
+//      kernel found at one level, enlarged by sqrt(2), starts the next. A
+//      long shake is a short one at a coarse level, where it is easy to find
+//      and the reduction has averaged most of the noise away.
+//   2. At each level, a few rounds of two steps:
+//      a. The sharp photo predicted with an L0 prior on its gradients:
+//         min |k * x - y|^2 + lambda |grad x|_0, by half-quadratic splitting
+//         (the gradients g kept only where |g|^2 > lambda / beta, then x in
+//         the Fourier domain; beta doubling). It keeps only strong, clean
+//         edges: exactly what tells the kernel's shape, and not the fine
+//         texture and noise that mislead it. lambda falls a little each
+//         round, so that finer edges join once the kernel is roughly right.
+//      b. The kernel by least squares on gradients,
+//         min sum_w (|dx x * k - dx y|^2 + |dy x * k - dy y|^2) + gamma |k|^2,
+//         solved by conjugate gradients on the kernel's own small grid. The
+//         weights w leave out what the model does not explain: the band
+//         within the kernel's reach of the area's edges (what lies beyond
+//         was blurred in but is not seen) and the surroundings of clipped
+//         highlights (their true brightness is lost). Then what a motion
+//         kernel cannot hold is removed: negative weights, weights under 5 %
+//         of the peak and small islands apart from the path; the rest is
+//         made to sum to 1.
+//   3. At the end of each level the kernel is moved so that its centre of
+//      mass sits on its middle cell: the estimate is only defined up to a
+//      shift, and a drifting kernel would leave the window.
+// The area used is a crop of the photo at full resolution, chosen for
+// strong edges in every direction and few clipped pixels (the kernel is
+// taken to be the same everywhere).
+#ifndef OSTRIVO_ESTIMATE_BLIND_KERNEL_H
+#define OSTRIVO_ESTIMATE_BLIND_KERNEL_H
+
+#include <vector>
+
+namespace ostrivo {
+
+// A grey image on the 0..1 scale, row-major.
+struct GreyImage {
+  int rows = 0;
+  int cols = 0;
+  std::vector<double> values;
+  double &at(int i, int j) { return values[static_cast<std::size_t>(i) * cols + j]; }
+  double at(int i, int j) const { return values[static_cast<std::size_t>(i) * cols + j]; }
+};
+
+// A square kernel, size x size weights summing to 1, whose middle cell is
+// the origin (the engine's kernel image convention); empty when none.
+struct KernelGrid {
+  int size = 0;
+  std::vector<double> weights;
+};
+
+// The crop of `photo` the kernel is sought in: at most `side` x `side`
+// pixels, where edges run in every direction and few pixels are clipped.
+GreyImage estimation_crop(const GreyImage &photo, int side);
+
+// Finds the kernel, at most `max_size` pixels across (odd), that blurred
+// `image`. Runs on the calling thread. An empty kernel: memory or a
+// transform plan could not be had.
+KernelGrid find_kernel(const GreyImage &image, int max_size);
+
+// What a kernel's shape says.
+struct KernelShape {
+  int width = 0;  // extent of the weights above 5 % of the peak, pixels
+  int height = 0;
+  double length = 0.0;      // the straight line that fits it best: its length
+                            // (from the weights' spread along it),
+  double direction = 0.0;   // degrees in [0, 180) clockwise from "to the right"
+  double straightness = 0;  // share of its core (weights of 20 % of the peak
+                            // and more) within a pixel of that line
+  double thickness = 0.0;   // cells above 5 % of the peak per pixel of extent
+  double peak = 0.0;        // the share of the weight in the heaviest cell
+};
+KernelShape kernel_shape(const KernelGrid &kernel);
+
+// The kernel cut to the smallest odd square around its middle cell that
+// holds every weight.
+KernelGrid trimmed_kernel(const KernelGrid &kernel);
+
+}  // namespace ostrivo
+
+#endif

@@ -1,0 +1,207 @@
+// Finding a shake of any shape: synthetic scenes of flat shapes (edges in
+// every direction, as photos have), blurred here by direct convolution with
+// hand-drawn kernels over a larger canvas, so that real content lies beyond
+// the edges of the area estimated.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <variant>
+#include <vector>
+
+#include "estimate/blind_kernel.h"
+#include "ostrivo/estimate.h"
+
+using namespace ostrivo;
+
+namespace {
+
+constexpr int kSide = 320;           // the area estimated
+constexpr int kMargin = 40;          // canvas beyond it, on every side
+constexpr int kTestMaxKernel = 31;   // the largest shake sought: the kernels here are smaller
+constexpr double kNoise = 1.0;       // levels of 255
+constexpr int kExtentTolerance = 3;  // pixels
+constexpr double kDirectionTolerance = 3.0;  // degrees, modulo 180
+constexpr double kLengthTolerance = 2.0;     // pixels
+constexpr double kMatchingKernel = 0.6;      // correlation of found and true kernels
+
+// A kernel drawn as cells (row, col) offset from its origin, equal weights.
+struct Cell {
+  int row, col;
+};
+using Drawn = std::vector<Cell>;
+
+// A J: seven cells to the right, then five down and two back left.
+Drawn j_shake() {
+  Drawn k;
+  for (int c = -4; c <= 2; ++c) k.push_back({-3, c});
+  for (int r = -2; r <= 2; ++r) k.push_back({r, 3});
+  k.push_back({3, 2});
+  k.push_back({3, 1});
+  return k;
+}
+
+// A straight line of `length` cells in `degrees`, clockwise from the right.
+Drawn line_shake(int length, double degrees) {
+  Drawn k;
+  const double a = degrees * 3.14159265358979323846 / 180.0;
+  for (int t = 0; t < length; ++t) {
+    const double s = t - (length - 1) / 2.0;
+    k.push_back({static_cast<int>(std::lround(s * std::sin(a))),
+                 static_cast<int>(std::lround(s * std::cos(a)))});
+  }
+  return k;
+}
+
+KernelGrid grid_of(const Drawn &drawn, int size) {
+  KernelGrid k{size, std::vector<double>(static_cast<std::size_t>(size) * size, 0.0)};
+  for (const Cell &c : drawn)
+    k.weights[static_cast<std::size_t>(c.row + size / 2) * size + (c.col + size / 2)] +=
+        1.0 / drawn.size();
+  return k;
+}
+
+// Flat rectangles and discs of random grey on a kSide area and its margin,
+// blurred by `drawn` (none: sharp), with noise; grey bytes.
+std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5) {
+  const int n = kSide + 2 * kMargin;
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> at(0, n - 1), size(8, 60), level(30, 225);
+  std::vector<double> canvas(static_cast<std::size_t>(n) * n, 128.0);
+  for (int s = 0; s < 90; ++s) {
+    const int ci = at(rng), cj = at(rng), h = size(rng), w = size(rng), v = level(rng);
+    const bool disc = s % 2 == 1;
+    for (int i = std::max(0, ci - h); i < std::min(n, ci + h); ++i)
+      for (int j = std::max(0, cj - w); j < std::min(n, cj + w); ++j)
+        if (!disc || (i - ci) * (i - ci) + (j - cj) * (j - cj) < h * h)
+          canvas[static_cast<std::size_t>(i) * n + j] = v;
+  }
+  std::normal_distribution<double> noise(0.0, kNoise);
+  std::vector<unsigned char> out(static_cast<std::size_t>(kSide) * kSide);
+  for (int i = 0; i < kSide; ++i)
+    for (int j = 0; j < kSide; ++j) {
+      double v = 0.0;
+      if (drawn.empty()) {
+        v = canvas[static_cast<std::size_t>(i + kMargin) * n + j + kMargin];
+      } else {
+        // Convolution: the cell at offset (p, q) takes from (i - p, j - q).
+        for (const Cell &c : drawn)
+          v += canvas[static_cast<std::size_t>(i + kMargin - c.row) * n + j + kMargin - c.col];
+        v /= static_cast<double>(drawn.size());
+      }
+      out[static_cast<std::size_t>(i) * kSide + j] =
+          static_cast<unsigned char>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
+    }
+  return out;
+}
+
+MotionEstimate shake_of(const std::vector<unsigned char> &grey) {
+  return estimate_shake({kSide, kSide, 1, SampleFormat::u8, grey.data(), nullptr}, kTestMaxKernel);
+}
+
+// The largest normalised correlation of two kernels over the shifts of one
+// against the other (the estimate is defined up to a shift).
+double best_match(const KernelGrid &a, const KernelGrid &b) {
+  double best = -1.0;
+  const int reach = (a.size + b.size) / 2;
+  for (int di = -reach; di <= reach; ++di)
+    for (int dj = -reach; dj <= reach; ++dj) {
+      double ab = 0, aa = 0, bb = 0;
+      for (int i = 0; i < a.size; ++i)
+        for (int j = 0; j < a.size; ++j) {
+          const double va = a.weights[static_cast<std::size_t>(i) * a.size + j];
+          aa += va * va;
+          const int bi = i - a.size / 2 + b.size / 2 + di, bj = j - a.size / 2 + b.size / 2 + dj;
+          if (bi >= 0 && bj >= 0 && bi < b.size && bj < b.size)
+            ab += va * b.weights[static_cast<std::size_t>(bi) * b.size + bj];
+        }
+      for (double vb : b.weights) bb += vb * vb;
+      best = std::max(best, ab / std::sqrt(aa * bb));
+    }
+  return best;
+}
+
+double angle_error(double a, double b) { return std::fabs(std::fmod(a - b + 270.0, 180.0) - 90.0); }
+
+}  // namespace
+
+TEST(KernelShape, ALineIsStraightWithItsLengthAndDirection) {
+  const KernelShape flat = kernel_shape(grid_of(line_shake(9, 0), 11));
+  EXPECT_EQ(flat.width, 9);
+  EXPECT_EQ(flat.height, 1);
+  EXPECT_NEAR(flat.length, 9.0, 1e-9);
+  EXPECT_NEAR(flat.direction, 0.0, 1e-9);
+  EXPECT_NEAR(flat.straightness, 1.0, 1e-12);
+  // Down and to the right on screen is clockwise: 45 degrees.
+  const KernelShape slant = kernel_shape(grid_of(line_shake(7, 45), 9));
+  EXPECT_EQ(slant.width, 5);  // seven cells, 5 rows and columns of them
+  EXPECT_EQ(slant.height, 5);
+  EXPECT_NEAR(slant.direction, 45.0, 1e-9);
+  // A J is not a line.
+  EXPECT_LT(kernel_shape(grid_of(j_shake(), 9)).straightness, 0.85);
+}
+
+TEST(KernelShape, TrimmingKeepsTheMiddleCellTheOrigin) {
+  const KernelGrid wide = grid_of(j_shake(), 21);
+  const KernelGrid trimmed = trimmed_kernel(wide);
+  ASSERT_EQ(trimmed.size, 9);  // the J reaches 4 cells left of its origin
+  for (const Cell &c : j_shake())
+    EXPECT_GT(trimmed.weights[static_cast<std::size_t>(c.row + 4) * 9 + c.col + 4], 0.0);
+}
+
+TEST(BlindEstimate, FindsACurvedShakesKernel) {
+  const std::vector<unsigned char> grey = scene(j_shake());
+  GreyImage image{kSide, kSide, std::vector<double>(grey.begin(), grey.end())};
+  for (double &v : image.values) v /= 255.0;
+  const KernelGrid found = find_kernel(image, kTestMaxKernel);
+  ASSERT_EQ(found.size, kTestMaxKernel);
+  EXPECT_GT(best_match(found, grid_of(j_shake(), 9)), kMatchingKernel);
+  const KernelShape shape = kernel_shape(found);
+  EXPECT_NEAR(shape.width, 8, kExtentTolerance);
+  EXPECT_NEAR(shape.height, 7, kExtentTolerance);
+}
+
+TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
+  const MotionEstimate curved = shake_of(scene(j_shake()));
+  ASSERT_EQ(curved.status, EstimateStatus::estimated);
+  EXPECT_EQ(curved.found, FoundMotion::kernel);
+  EXPECT_NEAR(curved.kernel_width, 8, kExtentTolerance);
+  EXPECT_NEAR(curved.kernel_height, 7, kExtentTolerance);
+  EXPECT_EQ(curved.kernel.rows % 2, 1);
+
+    // Fifteen cells down a diagonal: 14 steps of sqrt(2) between the first
+  // and the last cell's centres, and a pixel's width.
+  Drawn diagonal;
+  for (int t = -7; t <= 7; ++t) diagonal.push_back({t, t});
+  const MotionEstimate straight = shake_of(scene(diagonal));
+  EXPECT_EQ(straight.found, FoundMotion::line);
+  EXPECT_NEAR(straight.length, 14.0 * std::sqrt(2.0) + 1.0, kLengthTolerance);
+  EXPECT_LT(angle_error(straight.direction, 45.0), kDirectionTolerance);
+
+  const MotionEstimate sharp = shake_of(scene({}));
+  EXPECT_EQ(sharp.found, FoundMotion::none);
+  EXPECT_FALSE(found_motion(sharp));
+}
+
+TEST(BlindEstimate, AKernelFoundBecomesTheKernelModelButTheClassicLineStaysALine) {
+  MotionEstimate e;
+  e.found = FoundMotion::kernel;
+  e.kernel = SampledKernel{3, 3, {0, 0, 0, 0.5, 0.5, 0, 0, 0, 0}};
+  e.length = 2.0;
+  e.direction = 12.34;
+  e.k = 0.02;
+  RepairSettings s;
+  ASSERT_TRUE(apply_estimate(e, &s));
+  ASSERT_TRUE(std::holds_alternative<SampledKernel>(s.motion));
+  EXPECT_EQ(std::get<SampledKernel>(s.motion).weights, e.kernel.weights);
+  EXPECT_EQ(s.k, 0.02);
+
+  RepairSettings classic;
+  classic.motion = ClassicLine{};
+  ASSERT_TRUE(apply_estimate(e, &classic));
+  const auto *line = std::get_if<ClassicLine>(&classic.motion);
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->length, 2.0);
+  EXPECT_NEAR(line->direction, 12.3, 1e-9);
+}

@@ -121,4 +121,24 @@ double psnr(const cli::Image &a, const cli::Image &b) {
   return sum == 0 ? INFINITY : 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / sum);
 }
 
+double shifted_psnr(const cli::Image &a, const cli::Image &b, int reach) {
+  double best = 0.0;
+  for (int dy = -reach; dy <= reach; ++dy)
+    for (int dx = -reach; dx <= reach; ++dx) {
+      double sum = 0;
+      std::size_t n = 0;
+      for (int y = reach; y < a.rows - reach; ++y)
+        for (int x = reach; x < a.cols - reach; ++x)
+          for (int c = 0; c < std::min(a.bpp, 3); ++c) {
+            const double d =
+                a.data()[(static_cast<std::size_t>(y) * a.cols + x) * a.bpp + c] -
+                b.data()[(static_cast<std::size_t>(y + dy) * b.cols + x + dx) * b.bpp + c];
+            sum += d * d;
+            ++n;
+          }
+      best = std::max(best, 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / sum));
+    }
+  return best;
+}
+
 }  // namespace ostrivo::testing

@@ -46,6 +46,11 @@ std::string differences(const cli::Image &a, const cli::Image &b);
 // 8-bit scale (16-bit samples count as fractions of a level).
 double psnr(const cli::Image &a, const cli::Image &b);
 
+// The PSNR of `a` moved by at most `reach` whole pixels against `b` (8-bit,
+// same shape), at its best shift, over the part every shift covers: a kernel
+// found in a photo is only known up to such a shift.
+double shifted_psnr(const cli::Image &a, const cli::Image &b, int reach);
+
 }  // namespace ostrivo::testing
 
 #endif

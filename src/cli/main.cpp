@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -49,6 +51,8 @@ struct Options {
   gchar *solver = nullptr;
   double strength = ostrivo::kStrengthRange.fallback;
   gchar *kernel_file = nullptr;
+  gchar *kernel_out = nullptr;
+  int max_kernel = ostrivo::kDefaultMaxKernel;
   gchar *output = nullptr;
   gchar *output_dir = nullptr;
   gboolean force = FALSE;
@@ -194,6 +198,58 @@ Line line_of(const RepairSettings &s) {
   return {};
 }
 
+// Whether --auto repairs with the kernel an estimate found, rather than a
+// line: when the shake is not straight and the command line asks for no
+// line of its own.
+bool repairs_with_kernel(const Options &o, const ostrivo::MotionEstimate &e) {
+  return e.found == ostrivo::FoundMotion::kernel && !o.classic && !o.length.given &&
+         !o.direction.given;
+}
+
+// The line an estimate gives the options' model: the straight fit, rounded
+// as every front end rounds it; none when no motion was found.
+Line line_found(const Options &o, ostrivo::MotionEstimate e) {
+  if (e.found == ostrivo::FoundMotion::kernel) e.found = ostrivo::FoundMotion::line;
+  RepairSettings found = o.settings;
+  return ostrivo::apply_estimate(e, &found) ? line_of(found) : Line{};
+}
+
+// The model --auto repairs with.
+const char *model_for(const Options &o, const ostrivo::MotionEstimate &e) {
+  if (!ostrivo::found_motion(e)) return "none";
+  if (repairs_with_kernel(o, e)) return "kernel";
+  return o.classic ? "classic" : "smooth";
+}
+
+// What was found, in words.
+std::string found_words(const Options &o, const ostrivo::MotionEstimate &e) {
+  char text[160];
+  if (repairs_with_kernel(o, e))
+    std::snprintf(text, sizeof text, "a shake of %d x %d px that is not straight (its kernel)",
+                  e.kernel_width, e.kernel_height);
+  else
+    std::snprintf(text, sizeof text, "a straight motion (the %s line)",
+                  o.classic ? "classic" : "smooth");
+  std::string words = text;
+  if (e.kernel_doubtful) words += "; the kernel found did not look like a shake";
+  return words;
+}
+
+// Writes the kernel an estimate found as a 16-bit grey PNG, its peak white.
+bool write_kernel(const Options &o, const ostrivo::MotionEstimate &e) {
+  const ostrivo::SampledKernel &k = e.kernel;
+  if (k.rows == 0) return true;
+  Image image(k.rows, k.cols, 1, 16);
+  double peak = 0.0;
+  for (double w : k.weights) peak = std::max(peak, w);
+  for (std::size_t p = 0; p < k.weights.size(); ++p)
+    image.words()[p] = static_cast<std::uint16_t>(std::lround(65535.0 * k.weights[p] / peak));
+  std::string error;
+  if (ostrivo::cli::save_image(image, o.kernel_out, &error)) return true;
+  std::fprintf(stderr, "ostrivo-cli: cannot write %s: %s\n", o.kernel_out, error.c_str());
+  return false;
+}
+
 // Opens and decodes a photo for --estimate: only its pixels are held.
 bool decode_photo(const std::string &input, Photo *photo, Image *image, std::string *error) {
   if (!photo->open(input, error)) return false;
@@ -217,25 +273,30 @@ bool estimate_file(const Options &o, const std::string &input) {
     std::fprintf(stderr, "ostrivo-cli: %s: cannot read: %s\n", input.c_str(), error.c_str());
     return false;
   }
-  const ostrivo::MotionEstimate e = ostrivo::estimate_motion(region_of(image, nullptr));
+  const ostrivo::MotionEstimate e =
+      ostrivo::estimate_shake(region_of(image, nullptr), o.max_kernel);
   if (e.status != ostrivo::EstimateStatus::estimated) {
     std::fprintf(stderr, "ostrivo-cli: %s: %s\n", input.c_str(),
                  ostrivo::estimate_failure(e.status));
     return false;
   }
-  RepairSettings found = o.settings;
-  const Line line = ostrivo::apply_estimate(e, &found) ? line_of(found) : Line{};
-  const double length = line.length;
+  if (o.kernel_out != nullptr && !write_kernel(o, e)) return false;
+  const Line line = line_found(o, e);
+  const char *model = model_for(o, e);
   if (o.json)
     std::printf(
         "{\"file\": %s, \"length\": %.2f, \"direction\": %.1f, \"k\": %.4f, "
-        "\"confidence\": %.2f}\n",
-        json_string(input).c_str(), length, line.direction, e.k, e.confidence);
-  else if (length <= 1.0)
+        "\"confidence\": %.2f, \"kernel_width\": %d, \"kernel_height\": %d, \"model\": "
+        "\"%s\"}\n",
+        json_string(input).c_str(), line.length, line.direction, e.k, e.confidence, e.kernel_width,
+        e.kernel_height, model);
+  else if (!ostrivo::found_motion(e))
     std::printf("%s: no motion found (confidence %.2f)\n", input.c_str(), e.confidence);
   else
-    std::printf("%s: length %.2f px, direction %.1f degrees, K %.4f (confidence %.2f)\n",
-                input.c_str(), length, line.direction, e.k, e.confidence);
+    std::printf(
+        "%s: %s; straight fit: length %.2f px, direction %.1f degrees; K %.4f (confidence "
+        "%.2f)\n",
+        input.c_str(), found_words(o, e).c_str(), line.length, line.direction, e.k, e.confidence);
   return true;
 }
 
@@ -274,26 +335,36 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
   Options settled = o;
   bool keep = false;
   if (o.automatic && !(o.length.given && o.direction.given && o.k.given)) {
-    const ostrivo::MotionEstimate e = ostrivo::estimate_motion(region_of(in, nullptr));
+    const ostrivo::MotionEstimate e = ostrivo::estimate_shake(region_of(in, nullptr), o.max_kernel);
     if (e.status != ostrivo::EstimateStatus::estimated)
       return complain(std::string(ostrivo::estimate_failure(e.status)) +
                       "; give --length and --direction");
-    RepairSettings found = o.settings;
-    const bool moved = ostrivo::apply_estimate(e, &found);
-    const Line line = moved ? line_of(found) : Line{};
+    if (o.kernel_out != nullptr && !write_kernel(o, e)) return false;
+    const bool moved = ostrivo::found_motion(e);
+    const Line line = line_found(o, e);
     const double length = o.length.given ? o.length.value : line.length;
     const double direction = o.direction.given ? o.direction.value : line.direction;
-    const double k = o.k.given ? o.k.value : found.k;
+    const double k = o.k.given ? o.k.value : e.k;
     settled.settings = settings_for(o, length, direction, k);
+    if (repairs_with_kernel(o, e)) {
+      RepairSettings found = settled.settings;
+      ostrivo::apply_estimate(e, &found);
+      settled.settings.motion = found.motion;
+    }
     // A photo in which --auto finds no motion is written as it is.
     keep = !o.length.given && !moved;
     if (!o.quiet) {
       if (keep)
         std::printf("%s: no motion found (confidence %.2f); the photo is kept as it is\n",
                     input.c_str(), e.confidence);
+      else if (repairs_with_kernel(o, e))
+        std::printf("%s: repairing with %s, K %.4f (confidence %.2f)\n", input.c_str(),
+                    found_words(o, e).c_str(), k, e.confidence);
       else
-        std::printf("%s: %s length %.2f px, direction %.1f degrees, K %.4f (confidence %.2f)\n",
-                    input.c_str(), "repairing with", length, direction, k, e.confidence);
+        std::printf(
+            "%s: repairing with %s: length %.2f px, direction %.1f degrees, K %.4f "
+            "(confidence %.2f)\n",
+            input.c_str(), found_words(o, e).c_str(), length, direction, k, e.confidence);
     }
   }
 
@@ -401,11 +472,22 @@ int main(int argc, char **argv) {
       {"simulate", 0, 0, G_OPTION_ARG_NONE, &o.simulate,
        "Apply the motion blur of these settings instead of repairing it", nullptr},
       {"estimate", 0, 0, G_OPTION_ARG_NONE, &o.estimate,
-       "Print the motion, direction and K found in each input; write no image", nullptr},
+       "Print the motion found in each input (the shake's kernel, the straight line that fits it, "
+       "the model --auto would use, K); write no image",
+       nullptr},
       {"json", 0, 0, G_OPTION_ARG_NONE, &o.json,
-       "With --estimate: one JSON object a line (file, length, direction, k, confidence)", nullptr},
+       "With --estimate: one JSON object a line (file, length, direction, k, confidence, "
+       "kernel_width, kernel_height, model)",
+       nullptr},
+      {"kernel-out", 0, 0, G_OPTION_ARG_FILENAME, &o.kernel_out,
+       "With --estimate or --auto: write the kernel found as a grey PNG, its peak white", "FILE"},
+      {"max-kernel", 0, 0, G_OPTION_ARG_INT, &o.max_kernel,
+       "With --estimate or --auto: the largest shake sought, pixels across, 3 to 255 (default 75)",
+       "PIXELS"},
       {"auto", 'a', 0, G_OPTION_ARG_NONE, &o.automatic,
-       "Estimate the length, direction and K that are not given, then repair with them", nullptr},
+       "Find the shake in the photo and repair it: with its kernel when it is not straight, "
+       "else with the smooth line (settings given on the command line are kept)",
+       nullptr},
       {"threads", 0, 0, G_OPTION_ARG_INT, &o.threads,
        "Threads to use (default: OSTRIVO_THREADS, else every core this process may use)", "N"},
       {"version", 0, 0, G_OPTION_ARG_NONE, &o.version, "Show the version and exit", nullptr},
@@ -443,6 +525,7 @@ int main(int argc, char **argv) {
                 check_range("frame-width", o.frame_width, ostrivo::kFrameWidthRange) &&
                 check_range("strength", o.strength, ostrivo::kStrengthRange) &&
                 check_int("quality", o.quality, 1, 100) &&
+                check_int("max-kernel", o.max_kernel, 3, ostrivo::kMaxKernelSize) &&
                 check_int("threads", o.threads, 0, ostrivo::kMaxThreads);
   const std::string model = o.model != nullptr ? o.model : "smooth";
   if (usable && model != "smooth" && model != "classic") {
@@ -470,6 +553,14 @@ int main(int argc, char **argv) {
   }
   if (usable && o.estimate + o.automatic + o.simulate > 1) {
     std::fprintf(stderr, "ostrivo-cli: choose one of --estimate, --auto and --simulate\n");
+    usable = false;
+  }
+  if (usable && o.kernel_out != nullptr && !o.estimate && !o.automatic) {
+    std::fprintf(stderr, "ostrivo-cli: --kernel-out goes with --estimate or --auto\n");
+    usable = false;
+  }
+  if (usable && o.kernel_out != nullptr && count > 1) {
+    std::fprintf(stderr, "ostrivo-cli: --kernel-out takes one input\n");
     usable = false;
   }
   if (usable && o.json && !o.estimate) {
@@ -516,6 +607,7 @@ int main(int argc, char **argv) {
   g_strfreev(o.inputs);
   g_free(o.output);
   g_free(o.output_dir);
+  g_free(o.kernel_out);
   g_free(o.model);
   g_free(o.solver);
   g_free(o.kernel_file);

@@ -115,8 +115,10 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
                                   nullptr, nullptr),
       "smooth", G_PARAM_READWRITE);
   gimp_procedure_add_boolean_argument(procedure, "auto-estimate", "Estimate the motion first",
-                                      "Non-interactive runs: estimate length, direction and K "
-                                      "from the selection before repairing",
+                                      "Non-interactive runs: find the shake in the selection "
+                                      "and repair it with what was found (its kernel when it is "
+                                      "not straight, else the line; the classic model takes the "
+                                      "line), leaving a sharp selection as it is",
                                       FALSE, G_PARAM_READWRITE);
   gimp_procedure_add_file_argument(procedure, "kernel-file", "Kernel _image",
                                    "Kernel model: an image of what one bright point looks like "
@@ -146,8 +148,9 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
 // the same.
 struct Inputs {
   ostrivo::SampledKernel kernel;
-  std::string kernel_error;  // why the kernel cannot be had; "" when it can
-  double noise = -1.0;       // levels of 255; negative: the repair measures it
+  std::string kernel_error;   // why the kernel cannot be had; "" when it can
+  bool kernel_found = false;  // the kernel is the estimate's, not the file's
+  double noise = -1.0;        // levels of 255; negative: the repair measures it
 };
 
 static bool kernel_model(GimpProcedureConfig *config) {
@@ -347,17 +350,44 @@ static std::vector<guchar> selection_pixels(GimpDrawable *drawable, const PixelF
   return pixels;
 }
 
-// Estimates the motion in the drawable's selection and, when it finds one,
-// puts it into the config as a repair will take it.
-static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedureConfig *config) {
+// Estimates the shake in the drawable's selection and, when it finds one,
+// puts it into the config and `inputs` as a repair will take it: a kernel
+// turns the model to the kernel.
+static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedureConfig *config,
+                                             Inputs *inputs) {
   const PixelFormat format = pixel_format(drawable);
   const Rect box = selection_box(drawable);
   std::vector<guchar> pixels = selection_pixels(drawable, format, box);
-  const ostrivo::MotionEstimate e =
-      ostrivo::estimate_motion(region_of(box, format, pixels.data(), nullptr));
-  RepairSettings s = settings_of(config, Inputs{});
-  if (ostrivo::apply_estimate(e, &s)) show_settings(config, s);
+  ostrivo::MotionEstimate e =
+      ostrivo::estimate_shake(region_of(box, format, pixels.data(), nullptr));
+  RepairSettings s = settings_of(config, *inputs);
+  if (!ostrivo::apply_estimate(e, &s)) return e;
+  if (std::holds_alternative<ostrivo::SampledKernel>(s.motion)) {
+    inputs->kernel = e.kernel;
+    inputs->kernel_error.clear();
+    inputs->kernel_found = true;
+    g_object_set(config, "model", "kernel", nullptr);
+  }
+  show_settings(config, s);
   return e;
+}
+
+// A picture of a kernel, its peak white, each weight a square of `zoom`
+// pixels.
+static GdkPixbuf *kernel_picture(const ostrivo::SampledKernel &k, int zoom) {
+  GdkPixbuf *picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, k.cols * zoom, k.rows * zoom);
+  double peak = 0.0;
+  for (double w : k.weights) peak = std::max(peak, w);
+  const int stride = gdk_pixbuf_get_rowstride(picture);
+  guchar *pixels = gdk_pixbuf_get_pixels(picture);
+  for (int y = 0; y < k.rows * zoom; ++y)
+    for (int x = 0; x < k.cols * zoom; ++x) {
+      const double w = k.weights[static_cast<std::size_t>(y / zoom) * k.cols + x / zoom];
+      const auto v = static_cast<guchar>(std::lround(255.0 * (peak > 0 ? w / peak : 0.0)));
+      guchar *px = pixels + static_cast<std::size_t>(y) * stride + 3 * x;
+      px[0] = px[1] = px[2] = v;
+    }
+  return picture;
 }
 
 // The noise of the drawable's selection.
@@ -418,7 +448,22 @@ struct DialogState {
   Inputs inputs;
   GtkWidget *preview = nullptr;
   GtkWidget *note = nullptr;
+  GtkWidget *kernel_view = nullptr;  // the kernel found or read
 };
+
+// Shows the kernel of the kernel model beside the settings (nothing for a
+// line).
+static void show_kernel(DialogState *state) {
+  const ostrivo::SampledKernel &k = state->inputs.kernel;
+  if (!kernel_model(state->config) || !state->inputs.kernel_error.empty() || k.rows == 0) {
+    gtk_image_clear(GTK_IMAGE(state->kernel_view));
+    return;
+  }
+  constexpr int kViewSize = 96;  // pixels, at most
+  GdkPixbuf *picture = kernel_picture(k, std::max(1, kViewSize / std::max(k.rows, k.cols)));
+  gtk_image_set_from_pixbuf(GTK_IMAGE(state->kernel_view), picture);
+  g_object_unref(picture);
+}
 
 static void redraw_preview(DialogState *state) {
   gimp_preview_invalidate(GIMP_PREVIEW(state->preview));
@@ -434,24 +479,36 @@ static void render_preview(DialogState *state, GimpPreview *preview) {
 }
 
 static void estimate_clicked(DialogState *state) {
-  const ostrivo::MotionEstimate e = estimate_into(state->drawable, state->config);
+  const ostrivo::MotionEstimate e = estimate_into(state->drawable, state->config, &state->inputs);
   gchar *note = nullptr;
   if (e.status != ostrivo::EstimateStatus::estimated)
     note = g_strdup_printf("Cannot estimate: the area is %s.", ostrivo::estimate_failure(e.status));
   else if (!ostrivo::found_motion(e))
     note = g_strdup_printf("No motion found (confidence %.2f).", e.confidence);
+  else if (state->inputs.kernel_found && kernel_model(state->config))
+    note = g_strdup_printf(
+        "Estimated: a shake of %d x %d px that is not straight, K %.4f "
+        "(confidence %.2f).",
+        e.kernel_width, e.kernel_height, e.k, e.confidence);
   else
-    note = g_strdup_printf("Estimated: %.1f px at %.1f degrees, K %.4f (confidence %.2f).",
-                           e.length, e.direction, e.k, e.confidence);
+    note = g_strdup_printf("Estimated: %.1f px at %.1f degrees, K %.4f (confidence %.2f)%s.",
+                           e.length, e.direction, e.k, e.confidence,
+                           e.kernel_doubtful ? "; the kernel found did not look like a shake" : "");
   gtk_label_set_text(GTK_LABEL(state->note), note);
   g_free(note);
+  show_kernel(state);
+  redraw_preview(state);
 }
 
 // Reads the kernel again when the file or the model changes, and says when
 // it cannot be had.
 static void kernel_changed(DialogState *state) {
-  if (!kernel_model(state->config)) return;
+  if (!kernel_model(state->config) || state->inputs.kernel_found) {
+    show_kernel(state);
+    return;
+  }
   read_kernel(state->config, &state->inputs);
+  show_kernel(state);
   if (!state->inputs.kernel_error.empty()) {
     const std::string note = "Kernel: " + state->inputs.kernel_error + ".";
     gtk_label_set_text(GTK_LABEL(state->note), note.c_str());
@@ -461,6 +518,12 @@ static void kernel_changed(DialogState *state) {
     gtk_label_set_text(GTK_LABEL(state->note), note);
     g_free(note);
   }
+}
+
+// A kernel image chosen replaces the kernel found.
+static void file_chosen(DialogState *state) {
+  state->inputs.kernel_found = false;
+  kernel_changed(state);
 }
 
 // Only the settings the chosen model and solver use can be changed.
@@ -506,14 +569,18 @@ static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
                              "strength", "frame-width", "repair-brightness", nullptr);
   update_sensitivity(&state);
 
-  // Estimate: fills length, direction and K from the selection; the note
-  // beside it also says what became of the kernel image.
+  // Estimate: finds the shake in the selection and fills the settings with
+  // it; the note beside it says what was found (or what became of the
+  // kernel image), and the picture at the end of the row shows the kernel.
   GtkWidget *row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
   GtkWidget *button = gtk_button_new_with_mnemonic("_Estimate the motion");
-  state.note = gtk_label_new("Length, direction and K from the photo itself.");
+  state.note = gtk_label_new("The shake, of any shape, and K from the photo itself.");
   gtk_label_set_xalign(GTK_LABEL(state.note), 0.0);
+  gtk_label_set_line_wrap(GTK_LABEL(state.note), TRUE);
+  state.kernel_view = gtk_image_new();
   gtk_box_pack_start(GTK_BOX(row), button, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(row), state.note, TRUE, TRUE, 0);
+  gtk_box_pack_end(GTK_BOX(row), state.kernel_view, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), row, FALSE, FALSE, 6);
   gtk_widget_show_all(row);
   g_signal_connect_swapped(button, "clicked", G_CALLBACK(estimate_clicked), &state);
@@ -521,7 +588,7 @@ static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
 
   // A new kernel is read before the preview redraws; every change of a
   // setting redraws the preview.
-  g_signal_connect_swapped(config, "notify::kernel-file", G_CALLBACK(kernel_changed), &state);
+  g_signal_connect_swapped(config, "notify::kernel-file", G_CALLBACK(file_chosen), &state);
   g_signal_connect_swapped(config, "notify::model", G_CALLBACK(kernel_changed), &state);
   g_signal_connect_swapped(config, "notify::model", G_CALLBACK(update_sensitivity), &state);
   g_signal_connect_swapped(config, "notify::solver", G_CALLBACK(update_sensitivity), &state);
@@ -565,7 +632,7 @@ static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mod
     if (!dialog(procedure, config, drawable, &inputs))
       return gimp_procedure_new_return_values(procedure, GIMP_PDB_CANCEL, nullptr);
   } else if (auto_estimate) {
-    const ostrivo::MotionEstimate e = estimate_into(drawable, config);
+    const ostrivo::MotionEstimate e = estimate_into(drawable, config, &inputs);
     if (e.status != ostrivo::EstimateStatus::estimated)
       return fail(procedure, GIMP_PDB_EXECUTION_ERROR,
                   std::string("Ostrivo cannot estimate the motion: the area is ") +
@@ -574,7 +641,7 @@ static GimpValueArray *ostrivo_run(GimpProcedure *procedure, GimpRunMode run_mod
       return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
   }
   if (kernel_model(config)) {
-    if (run_mode != GIMP_RUN_INTERACTIVE) read_kernel(config, &inputs);
+    if (run_mode != GIMP_RUN_INTERACTIVE && !inputs.kernel_found) read_kernel(config, &inputs);
     if (!inputs.kernel_error.empty())
       return fail(procedure, GIMP_PDB_CALLING_ERROR, "Ostrivo: " + inputs.kernel_error + ".");
   }

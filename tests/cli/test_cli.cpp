@@ -6,6 +6,8 @@
 #include <vips/vips.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -496,21 +498,26 @@ TEST_F(Cli, EstimateGivesOneJsonLineAnInputAndRefusesToGuess) {
   ASSERT_TRUE(std::getline(lines, still));
   EXPECT_FALSE(std::getline(lines, extra)) << extra;
 
-  char file[512] = {0};
+  char file[512] = {0}, model[16] = {0};
   double length = 0, direction = 0, k = 0, confidence = 0;
-  ASSERT_EQ(
-      std::sscanf(moved.c_str(),
-                  "{\"file\": \"%511[^\"]\", \"length\": %lf, \"direction\": %lf, \"k\": %lf, "
-                  "\"confidence\": %lf}",
-                  file, &length, &direction, &k, &confidence),
-      5)
+  int width = 0, height = 0;
+  ASSERT_EQ(std::sscanf(moved.c_str(),
+                        "{\"file\": \"%511[^\"]\", \"length\": %lf, \"direction\": %lf, \"k\": "
+                        "%lf, \"confidence\": %lf, \"kernel_width\": %d, \"kernel_height\": %d, "
+                        "\"model\": \"%15[a-z]\"}",
+                        file, &length, &direction, &k, &confidence, &width, &height, model),
+            8)
       << moved;
+  EXPECT_EQ(std::string(model), "smooth");  // a straight motion
+  EXPECT_NEAR(width, 15 * std::cos(60 * 3.14159265358979 / 180) + 1, 3);
+  EXPECT_NEAR(height, 15 * std::sin(60 * 3.14159265358979 / 180) + 1, 3);
   EXPECT_EQ(std::string(file), path("moved.png"));
   EXPECT_NEAR(length, 15, 2);
   EXPECT_NEAR(direction, 60, 3);
   EXPECT_GE(k, 0.001);
   EXPECT_LE(confidence, 1.0);
   EXPECT_NE(still.find("\"length\": 1.00,"), std::string::npos) << still;  // no motion
+  EXPECT_NE(still.find("\"model\": \"none\""), std::string::npos) << still;
   EXPECT_EQ(hidden_files(), 0);
 }
 
@@ -521,7 +528,9 @@ TEST_F(Cli, AutoRepairsWithWhatItFindsAndSaysSo) {
       run_cli({"-q", "--simulate", "-l", "15", "-d", "60", in, "-o", path("moved.png")}).status, 0);
   const CliRun r = run_cli({"--auto", path("moved.png"), "-o", path("auto.png")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("repairing with length 1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("repairing with a straight motion (the smooth line): length 1"),
+            std::string::npos)
+      << r.out;
   EXPECT_GT(psnr(load(path("auto.png")), sharp), psnr(load(path("moved.png")), sharp) + 3.0);
 
   // Settings given on the command line are kept.
@@ -535,4 +544,35 @@ TEST_F(Cli, AutoRepairsWithWhatItFindsAndSaysSo) {
   EXPECT_NE(still.out.find("no motion found"), std::string::npos) << still.out;
   EXPECT_EQ(differences(load(path("still.png")), sharp), "");
   EXPECT_EQ(run_cli({"-q", "--auto", "--force", in, "-o", path("still.png")}).out, "");
+}
+
+TEST_F(Cli, AutoFindsACurvedShakesKernelAndWritesIt) {
+  const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
+  // A quarter turn and a tail, 25 pixels across (a smaller one is nearly
+  // straight).
+  const std::string k = write("shake.png", shake_kernel_image(25));
+  ASSERT_EQ(run_cli({"-q", "--simulate", "--kernel", k, OSTRIVO_SOURCE_DIR "/data/coffee.png", "-o",
+                     path("shaken.png")})
+                .status,
+            0);
+  const CliRun found =
+      run_cli({"--estimate", "--json", "--kernel-out", path("found.png"), path("shaken.png")});
+  ASSERT_EQ(found.status, 0) << found.err;
+  EXPECT_NE(found.out.find("\"model\": \"kernel\""), std::string::npos) << found.out;
+  // The kernel as an image: an odd square, its peak white.
+  const cli::Image kernel = load(path("found.png"));
+  ASSERT_EQ(kernel.bpp, 1);
+  ASSERT_EQ(kernel.bits, 16);
+  EXPECT_EQ(kernel.rows, kernel.cols);
+  EXPECT_EQ(kernel.rows % 2, 1);
+  EXPECT_EQ(*std::max_element(kernel.words(), kernel.words() + kernel.samples()), 65535);
+
+  const CliRun r = run_cli({"--auto", path("shaken.png"), "-o", path("auto.png")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("that is not straight (its kernel)"), std::string::npos) << r.out;
+  constexpr int kShift = 8;  // pixels: the kernel found is centred on its weight
+  EXPECT_GT(shifted_psnr(load(path("auto.png")), sharp, kShift),
+            shifted_psnr(load(path("shaken.png")), sharp, kShift) + 2.0);
+  // --kernel-out wants an estimate, and one input.
+  EXPECT_EQ(run_cli({"--kernel-out", path("k.png"), path("shaken.png")}).status, 2);
 }

@@ -68,6 +68,7 @@ repair('rgb16.png', 'smooth-16.png', length=9.0, direction=60.0)
 repair('rgb.png', 'defaults.png')
 
 repair('blurred.png', 'auto.png', auto_estimate=True)
+repair('shaken.png', 'auto-kernel.png', auto_estimate=True)
 repair('blurred-k.png', 'kernel.png', model='kernel', kernel_file=Gio.File.new_for_path(D + 'k.png'))
 image = load('rgb.png')
 status, message = run(image, model='kernel')
@@ -120,6 +121,8 @@ class Gimp3Batch : public ::testing::Test {
     save(shake_kernel_image(15), "k.png");
     save(kernel_result(load(OSTRIVO_SOURCE_DIR "/data/coffee.png"), shake_kernel_image(15), true),
          "blurred-k.png");
+    save(kernel_result(load(OSTRIVO_SOURCE_DIR "/data/coffee.png"), shake_kernel_image(25), true),
+         "shaken.png");
     ran = session->run(kJob, kGimpTimeoutSeconds);
   }
   static void TearDownTestSuite() {
@@ -245,6 +248,23 @@ TEST_F(Gimp3Batch, TheKernelModelGivesTheCommandLinesBytesAndWantsItsImage) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_EQ(differences(output("kernel.png"), load(session->host_path("cli-kernel.png"))), "");
   EXPECT_EQ(session->result("no-kernel"), "calling-error Ostrivo: no kernel image is chosen.");
+}
+#endif
+
+#ifdef OSTRIVO_CLI_PATH
+// A straight blur is repaired with the line found, a curved one with its
+// kernel: both as the command line's --auto repairs them.
+TEST_F(Gimp3Batch, AutoEstimateGivesTheCommandLinesBytes) {
+  for (const char *name : {"blurred", "shaken"}) {
+    SCOPED_TRACE(name);
+    const std::string cli = session->host_path(std::string("cli-auto-") + name + ".png");
+    const std::string command = std::string(OSTRIVO_CLI_PATH) + " -q --force --auto '" +
+                                session->host_path(std::string(name) + ".png") + "' -o '" + cli +
+                                "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string gimp = std::string(name) == "blurred" ? "auto.png" : "auto-kernel.png";
+    EXPECT_EQ(differences(output(gimp.c_str()), load(cli)), "");
+  }
 }
 #endif
 

@@ -460,8 +460,8 @@ class Level {
 
 }  // namespace
 
-GreyImage estimation_crop(const GreyImage &photo, int side) {
-  if (photo.rows <= side && photo.cols <= side) return photo;
+Window estimation_window(const GreyImage &photo, int side) {
+  if (photo.rows <= side && photo.cols <= side) return {0, 0, photo.rows, photo.cols};
   const int h = std::min(side, photo.rows), w = std::min(side, photo.cols);
   // Per block: the structure tensor's sums and the clipped pixels.
   const int brows = (photo.rows + kScoreBlock - 1) / kScoreBlock;
@@ -507,10 +507,7 @@ GreyImage estimation_crop(const GreyImage &photo, int side) {
         best_j = std::min(bj * kScoreBlock, photo.cols - w);
       }
     }
-  GreyImage crop{h, w, Values(cells(h, w))};
-  for (int i = 0; i < h; ++i)
-    for (int j = 0; j < w; ++j) crop.at(i, j) = photo.at(best_i + i, best_j + j);
-  return crop;
+  return {best_i, best_j, h, w};
 }
 
 KernelGrid find_kernel(const GreyImage &image, int max_size) {

@@ -64,9 +64,17 @@ struct KernelGrid {
   std::vector<double> weights;
 };
 
-// The crop of `photo` the kernel is sought in: at most `side` x `side`
-// pixels, where edges run in every direction and few pixels are clipped.
-GreyImage estimation_crop(const GreyImage &photo, int side);
+// A window on an image, in its pixels.
+struct Window {
+  int row = 0;
+  int col = 0;
+  int rows = 0;
+  int cols = 0;
+};
+
+// Where in `photo` to seek the kernel: a window of at most `side` x `side`
+// pixels where edges run in every direction and few pixels are clipped.
+Window estimation_window(const GreyImage &photo, int side);
 
 // Finds the kernel, at most `max_size` pixels across (odd), that blurred
 // `image`. Runs on the calling thread. An empty kernel: memory or a

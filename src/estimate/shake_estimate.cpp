@@ -3,7 +3,8 @@
 //   1. The straight estimate (motion_estimate.h) runs first: it measures the
 //      noise and K and refuses regions too small or too flat.
 //   2. The kernel is sought (blind_kernel.h) in a crop of the luminance, at
-//      most kCropSide pixels square, no larger than a third of the crop.
+//      most kCropSide pixels square (chosen on a copy of the photo reduced
+//      to about a megapixel), no larger than a third of the crop.
 //   3. Its shape decides:
 //      - kPointPeak of the weight or more in one cell, or the weights above
 //        5 % of the peak within kPointExtent pixels in both directions: a
@@ -38,7 +39,8 @@ namespace ostrivo {
 
 namespace {
 
-constexpr int kCropSide = 512;   // pixels
+constexpr int kCropSide = 512;  // pixels
+constexpr double kChoiceCells = 1 << 20;
 constexpr int kPointExtent = 3;  // pixels
 constexpr double kPointPeak = 0.15;
 // Cells above 5 % of the peak per pixel of extent: the paths found ran
@@ -52,30 +54,48 @@ constexpr double kSameDirection = 10.0;  // degrees
 constexpr double kSameLength = 3.0;      // pixels, or
 constexpr double kSameShare = 0.3;       // of the kernel's length
 
+// The window's luminance (0.299 R + 0.587 G + 0.114 B, or grey) on the 0..1
+// scale, each value the mean of a `step` x `step` block.
 template <typename T>
-GreyImage luminance_of(const PixelRegion &region, double scale) {
-  GreyImage grey{region.rows, region.cols,
-                 std::vector<double>(static_cast<std::size_t>(region.rows) * region.cols)};
+GreyImage luminance_of(const PixelRegion &region, const Window &w, int step, double scale) {
+  GreyImage grey{w.rows / step, w.cols / step, {}};
+  grey.values.assign(static_cast<std::size_t>(grey.rows) * grey.cols, 0.0);
   const auto *src = static_cast<const T *>(region.src);
   const int c = region.channels;
-  for (std::size_t p = 0; p < grey.values.size(); ++p) {
-    const T *px = src + p * static_cast<std::size_t>(c);
-    const double v = c >= 3 ? 0.299 * px[0] + 0.587 * px[1] + 0.114 * px[2] : 1.0 * px[0];
-    grey.values[p] = std::clamp(v * scale, 0.0, 1.0);
-  }
+  const double share = scale / (step * step);
+  for (int i = 0; i < grey.rows * step; ++i)
+    for (int j = 0; j < grey.cols * step; ++j) {
+      const T *px = src + (static_cast<std::size_t>(w.row + i) * region.cols + w.col + j) * c;
+      const double v = c >= 3 ? 0.299 * px[0] + 0.587 * px[1] + 0.114 * px[2] : 1.0 * px[0];
+      grey.at(i / step, j / step) += std::clamp(v * share, 0.0, 1.0 / (step * step));
+    }
   return grey;
 }
 
-GreyImage luminance_of(const PixelRegion &region) {
+GreyImage luminance_of(const PixelRegion &region, const Window &w, int step = 1) {
   switch (region.format) {
     case SampleFormat::u16:
-      return luminance_of<std::uint16_t>(region, 1.0 / 65535.0);
+      return luminance_of<std::uint16_t>(region, w, step, 1.0 / 65535.0);
     case SampleFormat::f32:
-      return luminance_of<float>(region, 1.0);
+      return luminance_of<float>(region, w, step, 1.0);
     case SampleFormat::u8:
       break;
   }
-  return luminance_of<unsigned char>(region, 1.0 / 255.0);
+  return luminance_of<unsigned char>(region, w, step, 1.0 / 255.0);
+}
+
+// The crop the kernel is sought in, at full resolution; chosen on a copy
+// reduced to at most about kChoiceCells pixels.
+GreyImage estimation_crop(const PixelRegion &region) {
+  const double cells = static_cast<double>(region.rows) * region.cols;
+  const int step = std::max(1, static_cast<int>(std::ceil(std::sqrt(cells / kChoiceCells))));
+  const Window small = estimation_window(
+      luminance_of(region, {0, 0, region.rows, region.cols}, step), kCropSide / step);
+  Window crop{small.row * step, small.col * step, std::min(kCropSide, region.rows),
+              std::min(kCropSide, region.cols)};
+  crop.row = std::min(crop.row, region.rows - crop.rows);
+  crop.col = std::min(crop.col, region.cols - crop.cols);
+  return luminance_of(region, crop);
 }
 
 }  // namespace
@@ -84,7 +104,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
   MotionEstimate result = estimate_motion(region);
   if (result.status != EstimateStatus::estimated) return result;
   try {
-    const GreyImage crop = estimation_crop(luminance_of(region), kCropSide);
+    const GreyImage crop = estimation_crop(region);
     const int largest =
         std::clamp(max_kernel, 3, std::min(kMaxKernelSize, std::min(crop.rows, crop.cols) / 3));
     const KernelGrid kernel = find_kernel(crop, largest);

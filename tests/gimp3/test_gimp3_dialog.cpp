@@ -1,8 +1,9 @@
 // The GIMP 3 plug-in's dialog in the real GIMP 3.0 on a virtual display,
 // driven with the keyboard as a person would: it opens (screenshot kept),
 // Cancel leaves the image as it was, Estimate fills the motion in, changed
-// settings redraw the preview, OK repairs as the engine does, and a run with
-// last values repeats it.
+// settings redraw the preview, OK repairs as the engine does, a run with
+// last values repeats it, and on a curved shake Estimate shows the kernel it
+// finds and OK repairs with it.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,12 +12,16 @@
 #include "gimp3/gimp3_session.h"
 #include "image_file.h"
 #include "image_support.h"
+#include "ostrivo/estimate.h"
 
 using namespace ostrivo;
 using ostrivo::cli::Image;
 using ostrivo::testing::differences;
 using ostrivo::testing::Gimp3Session;
+using ostrivo::testing::job_result;
+using ostrivo::testing::kernel_result;
 using ostrivo::testing::load;
+using ostrivo::testing::shake_kernel_image;
 using ostrivo::testing::smooth_result;
 
 namespace {
@@ -34,6 +39,10 @@ image.delete()
 image = load('in.png')
 result('last', run(image, Gimp.RunMode.WITH_LAST_VALS)[0])
 save(image, 'last.png')
+image.delete()
+image = load('shaken.png')
+result('kernel', run(image, Gimp.RunMode.INTERACTIVE)[0])
+save(image, 'after-kernel.png')
 result('done', 'yes')
 )PY";
 
@@ -88,6 +97,16 @@ preview edited.png preview-after.png
 check preview-redrawn differ preview-before.png preview-after.png
 key alt+o
 wait_closed
+
+# A curved shake: Estimate finds its kernel, shows it and switches to it.
+wait_dialog
+shot kernel-before.png
+key alt+e
+sleep 10
+shot kernel-found.png
+check kernel-shown differ kernel-before.png kernel-found.png
+key alt+o
+wait_closed
 )SH";
 
 }  // namespace
@@ -98,6 +117,9 @@ TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
   const Image in = load(OSTRIVO_SOURCE_DIR "/data/coffee-blurred.png");
   std::string error;
   ASSERT_TRUE(cli::save_image(in, session.host_path("in.png"), &error)) << error;
+  const Image shaken =
+      kernel_result(load(OSTRIVO_SOURCE_DIR "/data/coffee.png"), shake_kernel_image(25), true);
+  ASSERT_TRUE(cli::save_image(shaken, session.host_path("shaken.png"), &error)) << error;
   std::string helper = kHelper;
   helper.replace(helper.find("@DIR@"), 5, session.dir);
   ASSERT_TRUE(session.run(kJob, kGimpTimeoutSeconds, true, helper)) << session.log;
@@ -106,10 +128,13 @@ TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
   const std::string artifacts = OSTRIVO_ARTIFACT_DIR;
   std::system(("mkdir -p '" + artifacts + "' && cp '" + session.host_path("dialog.png") + "' '" +
                artifacts + "/gimp3-dialog.png' && cp '" + session.host_path("edited.png") + "' '" +
-               artifacts + "/gimp3-dialog-edited.png'")
+               artifacts + "/gimp3-dialog-edited.png' && cp '" +
+               session.host_path("kernel-found.png") + "' '" + artifacts +
+               "/gimp3-dialog-kernel.png'")
                   .c_str());
 
-  for (const char *check : {"dialog-opened", "estimate-changes-settings", "preview-redrawn"})
+  for (const char *check :
+       {"dialog-opened", "estimate-changes-settings", "preview-redrawn", "kernel-shown"})
     EXPECT_NE(session.log.find(std::string("CHECK ") + check + " yes"), std::string::npos)
         << check << "\n"
         << session.log;
@@ -122,5 +147,18 @@ TEST(Gimp3Dialog, OpensCancelsEstimatesRedrawsRepairsAndRemembers) {
   EXPECT_EQ(differences(load(session.host_path("after-ok.png")), expected), "");
   EXPECT_EQ(session.result("last"), "success");
   EXPECT_EQ(differences(load(session.host_path("last.png")), expected), "");
+
+  // Estimate found the kernel, and OK repaired with it as the engine does,
+  // the noise measured once on the whole layer.
+  const PixelRegion area{shaken.rows,      shaken.cols,   shaken.bpp,
+                         SampleFormat::u8, shaken.data(), nullptr};
+  const MotionEstimate found = estimate_shake(area);
+  ASSERT_EQ(found.found, FoundMotion::kernel);
+  RepairSettings s;
+  s.solver = SolverKind::sparse;
+  ASSERT_TRUE(apply_estimate(found, &s));
+  s.noise = measure_noise(area);
+  EXPECT_EQ(session.result("kernel"), "success") << session.log;
+  EXPECT_EQ(differences(load(session.host_path("after-kernel.png")), job_result(shaken, s)), "");
   if (!::testing::Test::HasFailure()) session.remove();
 }

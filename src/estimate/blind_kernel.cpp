@@ -36,7 +36,7 @@ constexpr double kBetaEnd = 1e5;
 // The kernel step: Tikhonov weight, as a share of the predicted edges'
 // energy, and the conjugate-gradient steps taken each round.
 constexpr double kKernelTikhonov = 0.03;
-constexpr int kConjugateSteps = 10;
+constexpr int kConjugateSteps = 6;
 // What a motion kernel cannot hold: weights under kKeepShare of the peak,
 // and islands of weight under kIslandShare of the whole.
 constexpr double kKeepShare = 0.05;
@@ -49,6 +49,8 @@ constexpr double kClipped = 0.97;
 constexpr double kCoreShare = 0.2;
 // The blocks over which the crop's choice adds up gradients.
 constexpr int kScoreBlock = 32;
+// A second window shares at most this share of the first's area.
+constexpr double kMostShared = 0.25;
 
 std::size_t cells(int rows, int cols) { return static_cast<std::size_t>(rows) * cols; }
 
@@ -460,8 +462,9 @@ class Level {
 
 }  // namespace
 
-Window estimation_window(const GreyImage &photo, int side) {
-  if (photo.rows <= side && photo.cols <= side) return {0, 0, photo.rows, photo.cols};
+Window estimation_window(const GreyImage &photo, int side, const Window *avoid) {
+  if (photo.rows <= side && photo.cols <= side)
+    return avoid == nullptr ? Window{0, 0, photo.rows, photo.cols} : Window{};
   const int h = std::min(side, photo.rows), w = std::min(side, photo.cols);
   // Per block: the structure tensor's sums and the clipped pixels.
   const int brows = (photo.rows + kScoreBlock - 1) / kScoreBlock;
@@ -488,6 +491,12 @@ Window estimation_window(const GreyImage &photo, int side) {
   const int wbc = std::max(1, w / kScoreBlock);
   double best = -1.0;
   int best_i = (photo.rows - h) / 2, best_j = (photo.cols - w) / 2;
+  const auto shared = [&](int i, int j) {
+    if (avoid == nullptr) return 0.0;
+    const int rows = std::min(i + h, avoid->row + avoid->rows) - std::max(i, avoid->row);
+    const int cols = std::min(j + w, avoid->col + avoid->cols) - std::max(j, avoid->col);
+    return rows <= 0 || cols <= 0 ? 0.0 : static_cast<double>(rows) * cols / (h * w);
+  };
   for (int bi = 0; bi + hb <= brows; ++bi)
     for (int bj = 0; bj + wbc <= bcols; ++bj) {
       Block s;
@@ -501,13 +510,41 @@ Window estimation_window(const GreyImage &photo, int side) {
       const double clipped_share = static_cast<double>(s.clipped) /
                                    (static_cast<double>(hb) * wbc * kScoreBlock * kScoreBlock);
       const double score = (mean - spread) * std::max(0.0, 1.0 - 4.0 * clipped_share);
+      if (shared(std::min(bi * kScoreBlock, photo.rows - h),
+                 std::min(bj * kScoreBlock, photo.cols - w)) > kMostShared)
+        continue;
       if (score > best) {
         best = score;
         best_i = std::min(bi * kScoreBlock, photo.rows - h);
         best_j = std::min(bj * kScoreBlock, photo.cols - w);
       }
     }
+  if (best < 0.0) return {};
   return {best_i, best_j, h, w};
+}
+
+double kernel_agreement(const KernelGrid &a, const KernelGrid &b, int reach) {
+  double aa = 0.0, bb = 0.0;
+  for (double v : a.weights) aa += v * v;
+  for (double v : b.weights) bb += v * v;
+  if (aa <= 0.0 || bb <= 0.0) return 0.0;
+  double best = 0.0;
+  for (int di = -reach; di <= reach; ++di)
+    for (int dj = -reach; dj <= reach; ++dj) {
+      double ab = 0.0;
+      for (int i = 0; i < a.size; ++i) {
+        const int bi = i - a.size / 2 + b.size / 2 + di;
+        if (bi < 0 || bi >= b.size) continue;
+        for (int j = 0; j < a.size; ++j) {
+          const int bj = j - a.size / 2 + b.size / 2 + dj;
+          if (bj >= 0 && bj < b.size)
+            ab += a.weights[cells(i, a.size) + static_cast<std::size_t>(j)] *
+                  b.weights[cells(bi, b.size) + static_cast<std::size_t>(bj)];
+        }
+      }
+      best = std::max(best, ab / std::sqrt(aa * bb));
+    }
+  return best;
 }
 
 KernelGrid find_kernel(const GreyImage &image, int max_size) {

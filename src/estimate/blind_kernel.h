@@ -73,8 +73,10 @@ struct Window {
 };
 
 // Where in `photo` to seek the kernel: a window of at most `side` x `side`
-// pixels where edges run in every direction and few pixels are clipped.
-Window estimation_window(const GreyImage &photo, int side);
+// pixels where edges run in every direction and few pixels are clipped,
+// and (with `avoid`) that shares at most a quarter of its area with
+// `avoid`; an empty window when there is none.
+Window estimation_window(const GreyImage &photo, int side, const Window *avoid = nullptr);
 
 // Finds the kernel, at most `max_size` pixels across (odd), that blurred
 // `image`. Runs on the calling thread. An empty kernel: memory or a
@@ -94,6 +96,11 @@ struct KernelShape {
   double peak = 0.0;        // the share of the weight in the heaviest cell
 };
 KernelShape kernel_shape(const KernelGrid &kernel);
+
+// How alike two kernels are: the largest normalised correlation of their
+// weights over the shifts of one against the other within `reach` cells of
+// their middle cells (1: the same shape).
+double kernel_agreement(const KernelGrid &a, const KernelGrid &b, int reach);
 
 // The kernel cut to the smallest odd square around its middle cell that
 // holds every weight.

@@ -39,6 +39,9 @@ struct MotionEstimate {
   // The kernel found was not trusted (it did not look like a motion), so
   // the straight estimate answers.
   bool kernel_doubtful = false;
+  // How alike the kernels of two parts of the photo came out (1: the same;
+  // negative: the photo had room for one part only).
+  double agreement = -1.0;
 };
 
 // The largest kernel sought by default, pixels across.
@@ -66,9 +69,9 @@ bool found_motion(const MotionEstimate &estimate);
 // plug-in's straight line, takes the line that fits it); a line in the
 // terms of the settings' model (the classic line takes a whole length, its
 // number of samples; a kernel model takes the smooth line), its direction
-// to a tenth of a degree; and K. The solver stays as it is. When no motion was found the settings stay
-// as they are and the answer is false: the photo is best left as it is,
-// since a repair of no motion would only take K's toll on its contrast.
+// to a tenth of a degree; and K. The solver stays as it is. When no motion was found the settings
+// stay as they are and the answer is false: the photo is best left as it is, since a repair of no
+// motion would only take K's toll on its contrast.
 bool apply_estimate(const MotionEstimate &estimate, RepairSettings *settings);
 
 // A message for a status other than `estimated`.

@@ -150,6 +150,16 @@ TEST(KernelShape, TrimmingKeepsTheMiddleCellTheOrigin) {
     EXPECT_GT(trimmed.weights[static_cast<std::size_t>(c.row + 4) * 9 + c.col + 4], 0.0);
 }
 
+TEST(KernelShape, KernelsAgreeUpToAShiftAndDifferOtherwise) {
+  Drawn moved = j_shake();
+  for (Cell &c : moved) c.col += 2;  // the same J, two cells to the right
+  const KernelGrid j = grid_of(j_shake(), 11);
+  EXPECT_NEAR(kernel_agreement(j, grid_of(moved, 13), 3), 1.0, 1e-12);
+  // Of the J's 14 cells, a line shares the 7 of its top stroke.
+  const double shared = kernel_agreement(j, grid_of(line_shake(7, 0), 11), 3);
+  EXPECT_NEAR(shared, 7.0 / std::sqrt(14.0 * 7.0), 1e-12);
+}
+
 TEST(BlindEstimate, FindsACurvedShakesKernel) {
   const std::vector<unsigned char> grey = scene(j_shake());
   GreyImage image{kSide, kSide, std::vector<double>(grey.begin(), grey.end())};
@@ -170,7 +180,7 @@ TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
   EXPECT_NEAR(curved.kernel_height, 7, kExtentTolerance);
   EXPECT_EQ(curved.kernel.rows % 2, 1);
 
-    // Fifteen cells down a diagonal: 14 steps of sqrt(2) between the first
+  // Fifteen cells down a diagonal: 14 steps of sqrt(2) between the first
   // and the last cell's centres, and a pixel's width.
   Drawn diagonal;
   for (int t = -7; t <= 7; ++t) diagonal.push_back({t, t});

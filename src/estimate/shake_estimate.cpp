@@ -4,7 +4,12 @@
 //      noise and K and refuses regions too small or too flat.
 //   2. The kernel is sought (blind_kernel.h) in a crop of the luminance, at
 //      most kCropSide pixels square (chosen on a copy of the photo reduced
-//      to about a megapixel), no larger than a third of the crop.
+//      to about a megapixel), no larger than a third of the crop; then
+//      sought again, in a second crop apart from the first or, in a photo
+//      with no room for one, in the same crop with a smaller window. The
+//      two must come out alike (kernel_agreement at least kAgreement): an
+//      estimate gone astray follows the content of its crop or fills the
+//      window it is given, the photo's shake does neither.
 //   3. Its shape decides:
 //      - kPointPeak of the weight or more in one cell, or the weights above
 //        5 % of the peak within kPointExtent pixels in both directions: a
@@ -13,8 +18,9 @@
 //        cell; shake of 9 pixels and more never gave over 9 %;
 //      - a kernel whose weights spread over an area instead of along a path
 //        (more than kThickest cells above 5 % of the peak per pixel of
-//        extent) is not a motion: the estimate went astray, as it can on
-//        photos of noise or of one long edge, and the straight estimate
+//        extent), or that the second search did not confirm, is not
+//        trusted: the estimate went astray, as it can on photos with few
+//        edges, of noise or of one long edge, and the straight estimate
 //        answers (kernel_doubtful);
 //      - a kernel with kFairlyStraight of its weight within a pixel of its
 //        principal axis, along the line the straight estimate found (about
@@ -47,7 +53,10 @@ constexpr int kSecondSide = 384;  // pixels
 // astray, 0.26 and 0.36.
 constexpr double kAgreement = 0.35;
 constexpr int kAgreementReach = 8;  // cells
-constexpr int kPointExtent = 3;     // pixels
+// Where there is no room for a second crop: the second search's window, as
+// a share of the first's.
+constexpr double kSmallerWindow = 0.6;
+constexpr int kPointExtent = 3;  // pixels
 constexpr double kPointPeak = 0.15;
 // Cells above 5 % of the peak per pixel of extent: the paths found ran
 // from 1.5 to 7, estimates gone astray up to 13.
@@ -135,18 +144,20 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
     // The same shake, sought again elsewhere in the photo, must come out
     // the same: a kernel that is not the photo's shake but a trace of the
     // one crop's content does not.
-    bool agreed = true;
-    if (!crops.second.values.empty()) {
-      const int second_largest =
-          std::clamp(largest, 3, std::min(crops.second.rows, crops.second.cols) / 3);
-      const KernelGrid again = find_kernel(crops.second, second_largest);
-      if (again.size == 0) {
-        result.status = EstimateStatus::no_memory;
-        return result;
-      }
-      result.agreement = kernel_agreement(kernel, again, kAgreementReach);
-      agreed = result.agreement >= kAgreement;
+    // A photo with no room for a second part is asked again for a smaller
+    // kernel: a shake that fits comes out the same; a kernel that spread
+    // over the whole window it was given does not.
+    const bool apart = !crops.second.values.empty();
+    const GreyImage &other = apart ? crops.second : crop;
+    const int other_largest = apart ? std::clamp(largest, 3, std::min(other.rows, other.cols) / 3)
+                                    : std::max(3, static_cast<int>(kSmallerWindow * largest) | 1);
+    const KernelGrid again = find_kernel(other, other_largest);
+    if (again.size == 0) {
+      result.status = EstimateStatus::no_memory;
+      return result;
     }
+    result.agreement = kernel_agreement(kernel, again, kAgreementReach);
+    const bool agreed = result.agreement >= kAgreement;
     const KernelGrid trimmed = trimmed_kernel(kernel);
     const KernelShape shape = kernel_shape(trimmed);
     result.kernel = SampledKernel{trimmed.size, trimmed.size, trimmed.weights};

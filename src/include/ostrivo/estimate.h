@@ -39,8 +39,9 @@ struct MotionEstimate {
   // The kernel found was not trusted (it did not look like a motion), so
   // the straight estimate answers.
   bool kernel_doubtful = false;
-  // How alike the kernels of two parts of the photo came out (1: the same;
-  // negative: the photo had room for one part only).
+  // How alike the kernels of two searches came out (1: the same): in two
+  // parts of the photo, or, in a photo with room for one part only, with a
+  // smaller window the second time.
   double agreement = -1.0;
 };
 

@@ -18,8 +18,8 @@
 //        cell; shake of 9 pixels and more never gave over 9 %;
 //      - a kernel whose weights spread over an area instead of along a path
 //        (more than kThickest cells above 5 % of the peak per pixel of
-//        extent), or that the second search did not confirm, is not
-//        trusted: the estimate went astray, as it can on photos with few
+//        extent), that fills its window, or that the second search did not
+//        confirm, is not trusted: the estimate went astray, as it can on photos with few
 //        edges, of noise or of one long edge, and the straight estimate
 //        answers (kernel_doubtful);
 //      - a kernel with kFairlyStraight of its weight within a pixel of its
@@ -56,6 +56,9 @@ constexpr int kAgreementReach = 8;  // cells
 // Where there is no room for a second crop: the second search's window, as
 // a share of the first's.
 constexpr double kSmallerWindow = 0.6;
+// A kernel reaching within this many pixels of its window's size has filled
+// the window rather than found a shake in it.
+constexpr int kWindowMargin = 4;
 constexpr int kPointExtent = 3;  // pixels
 constexpr double kPointPeak = 0.15;
 // Cells above 5 % of the peak per pixel of extent: the paths found ran
@@ -170,7 +173,8 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       result.confidence = std::clamp(shape.peak / (2.0 * kPointPeak), 0.5, 1.0);
       return result;
     }
-    if (shape.thickness > kThickest || !agreed) {
+    const bool fills_window = std::max(shape.width, shape.height) > largest - kWindowMargin;
+    if (shape.thickness > kThickest || !agreed || fills_window) {
       result.kernel_doubtful = true;  // the straight estimate stands
       return result;
     }

@@ -173,7 +173,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       result.confidence = std::clamp(shape.peak / (2.0 * kPointPeak), 0.5, 1.0);
       return result;
     }
-    const bool fills_window = std::max(shape.width, shape.height) > largest - kWindowMargin;
+    const bool fills_window = std::max(shape.width, shape.height) >= largest - kWindowMargin;
     if (shape.thickness > kThickest || !agreed || fills_window) {
       result.kernel_doubtful = true;  // the straight estimate stands
       return result;

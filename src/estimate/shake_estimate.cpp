@@ -22,10 +22,10 @@
 //        confirm, is not trusted: the estimate went astray, as it can on photos with few
 //        edges, of noise or of one long edge, and the straight estimate
 //        answers (kernel_doubtful);
-//      - a kernel with kFairlyStraight of its weight within a pixel of its
-//        principal axis, along the line the straight estimate found (about
-//        as long, about the same direction): a straight line, repaired by
-//        the smooth line model with the straight estimate's finer reading.
+//      - a kernel along the line the straight estimate found (about as long,
+//        about the same direction) and alike to that line drawn as a kernel
+//        (kLineMatch): a straight line, repaired by the smooth line model
+//        with the straight estimate's finer reading.
 //        Two independent readings must agree: a line whose length came from
 //        the kernel alone, and was wrong, would ruin the photo, where a
 //        repair with the kernel itself is safe;
@@ -64,9 +64,11 @@ constexpr double kPointPeak = 0.15;
 // Cells above 5 % of the peak per pixel of extent: the paths found ran
 // from 1.5 to 7, estimates gone astray up to 13.
 constexpr double kThickest = 12.0;
-// The share of the kernel's core within a pixel of its axis: straight
-// blurs gave 0.78 and up, curved shake at most 0.72.
-constexpr double kFairlyStraight = 0.75;
+// How alike the kernel and the line the straight estimate found must be
+// (kernel_agreement) for the line to repair it: straight blurs gave 0.74 to
+// 0.96, curved shake along whose axis the spectrum also found a line 0.56
+// to 0.75.
+constexpr double kLineMatch = 0.75;
 // A line of the spectrum agrees with the kernel's within these.
 constexpr double kSameDirection = 10.0;  // degrees
 constexpr double kSameLength = 3.0;      // pixels, or
@@ -129,6 +131,26 @@ Crops estimation_crops(const PixelRegion &region) {
   return crops;
 }
 
+// A straight motion of `length` pixels along `degrees` as a kernel: the
+// segment, centred, sampled every 1/20 pixel and spread bilinearly.
+KernelGrid line_kernel(double length, double degrees) {
+  const double a = degrees * 3.14159265358979323846 / 180.0;
+  const int size = 2 * static_cast<int>(std::ceil(length / 2.0)) + 3, h = size / 2;
+  KernelGrid k{size, std::vector<double>(static_cast<std::size_t>(size) * size, 0.0)};
+  const int steps = static_cast<int>(std::ceil(length * 20.0));
+  for (int t = 0; t <= steps; ++t) {
+    const double along = (static_cast<double>(t) / steps - 0.5) * length;
+    const double y = h + along * std::sin(a), x = h + along * std::cos(a);
+    const int i = static_cast<int>(std::floor(y)), j = static_cast<int>(std::floor(x));
+    const double fy = y - i, fx = x - j;
+    for (int di = 0; di <= 1; ++di)
+      for (int dj = 0; dj <= 1; ++dj)
+        k.weights[static_cast<std::size_t>(i + di) * size + j + dj] +=
+            (di ? fy : 1 - fy) * (dj ? fx : 1 - fx);
+  }
+  return k;
+}
+
 }  // namespace
 
 MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
@@ -179,15 +201,19 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       return result;
     }
     // The straight estimate's line, if it is about as long as the kernel's
-    // and along about the same direction, confirms a line: a kernel that
-    // is fairly straight is then taken as one, and the spectrum's
-    // sub-pixel length and tenth of a degree are the finer reading.
+    // and along about the same direction, confirms a line: a kernel alike
+    // to that line is then taken as one, and the spectrum's sub-pixel
+    // length and tenth of a degree are the finer reading.
     const double turn =
         std::fabs(std::fmod(result.direction - shape.direction + 270.0, 180.0) - 90.0);
     const bool confirmed =
         result.found == FoundMotion::line && turn <= kSameDirection &&
         std::fabs(result.length - shape.length) <= std::max(kSameLength, kSameShare * shape.length);
-    const bool straight = confirmed && shape.straightness >= kFairlyStraight;
+    const double line_match =
+        confirmed ? kernel_agreement(trimmed, line_kernel(result.length, result.direction),
+                                     kAgreementReach)
+                  : 0.0;
+    const bool straight = confirmed && line_match >= kLineMatch;
     result.found = straight ? FoundMotion::line : FoundMotion::kernel;
     if (!confirmed) {
       result.length = std::clamp(shape.length, kLengthRange.lower, kLengthRange.upper);

@@ -31,11 +31,6 @@ using namespace ostrivo::bench;
 
 namespace {
 
-struct Size {
-  const char *name;
-  int rows, cols;
-};
-
 const Size kSizes[] = {{"1 MP", 864, 1152}, {"4 MP", 1728, 2304}, {"12 MP", 3000, 4000}};
 const Size kPreview = {"400x400", 400, 400};
 

@@ -25,11 +25,6 @@ using namespace ostrivo::bench;
 
 namespace {
 
-struct Size {
-  const char *name;
-  int rows, cols;
-};
-
 const Size kSizes[] = {{"1 MP", 864, 1152}, {"12 MP", 3000, 4000}};
 
 // The goals.

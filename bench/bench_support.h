@@ -12,6 +12,12 @@
 
 namespace ostrivo::bench {
 
+// A region size a benchmark times.
+struct Size {
+  const char *name;
+  int rows, cols;
+};
+
 inline double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

@@ -132,7 +132,9 @@ Crops estimation_crops(const PixelRegion &region) {
 }
 
 // A straight motion of `length` pixels along `degrees` as a kernel: the
-// segment, centred, sampled every 1/20 pixel and spread bilinearly.
+// segment, centred, sampled every 1/20 pixel and spread bilinearly. Not the
+// smooth model's exact taps: the bilinear spread is as soft as the kernels
+// the search finds, and the thresholds below were set on it.
 KernelGrid line_kernel(double length, double degrees) {
   const double a = degrees * 3.14159265358979323846 / 180.0;
   const int size = 2 * static_cast<int>(std::ceil(length / 2.0)) + 3, h = size / 2;

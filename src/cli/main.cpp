@@ -222,6 +222,10 @@ const char *model_for(const Options &o, const ostrivo::MotionEstimate &e) {
 }
 
 // What was found, in words.
+// An estimate that saw a blur but could not trust the kernel it found.
+constexpr const char *kUnreadBlur =
+    "the photo looks blurred, but the shape of its blur could not be read reliably";
+
 std::string found_words(const Options &o, const ostrivo::MotionEstimate &e) {
   char text[160];
   if (repairs_with_kernel(o, e))
@@ -290,6 +294,8 @@ bool estimate_file(const Options &o, const std::string &input) {
         "\"%s\"}\n",
         json_string(input).c_str(), line.length, line.direction, e.k, e.confidence, e.kernel_width,
         e.kernel_height, model);
+  else if (!ostrivo::found_motion(e) && e.kernel_doubtful)
+    std::printf("%s: %s\n", input.c_str(), kUnreadBlur);
   else if (!ostrivo::found_motion(e))
     std::printf("%s: no motion found (confidence %.2f)\n", input.c_str(), e.confidence);
   else
@@ -354,7 +360,9 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
     // A photo in which --auto finds no motion is written as it is.
     keep = !o.length.given && !moved;
     if (!o.quiet) {
-      if (keep)
+      if (keep && e.kernel_doubtful)
+        std::printf("%s: %s; the photo is kept as it is\n", input.c_str(), kUnreadBlur);
+      else if (keep)
         std::printf("%s: no motion found (confidence %.2f); the photo is kept as it is\n",
                     input.c_str(), e.confidence);
       else if (repairs_with_kernel(o, e))

@@ -6,11 +6,13 @@
 #include <cmath>
 #include <complex>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "engine/padding.h"
 #include "engine/planes.h"
+#include "engine/threads.h"
 namespace ostrivo {
 
 namespace {
@@ -27,6 +29,10 @@ constexpr int kCoarsestKernel = 5;
 // one holds too few edges to tell a kernel's shape.
 constexpr double kCoarsestSide = 64.0;
 constexpr int kRoundsPerLevel = 5;
+// Each level's kernel window reaches this many times as far as the kernel
+// from the level below, enlarged, plus kWindowPad cells.
+constexpr double kWindowRoom = 2.0;
+constexpr double kWindowPad = 2.0;
 // The L0 weight of the edge prediction, on the 0..1 scale: it starts where
 // only the strongest edges survive and falls by kEdgeFall a round.
 constexpr double kEdgeLambda = 8e-3;
@@ -186,13 +192,6 @@ void centre_kernel(KernelGrid *k) {
   normalise(k);
 }
 
-KernelGrid enlarged(const KernelGrid &k, int size) {
-  const GreyImage big = resized(GreyImage{k.size, k.size, k.weights}, size, size);
-  KernelGrid out{size, big.values};
-  normalise(&out);
-  return out;
-}
-
 // --- one level ------------------------------------------------------------------
 
 // Real 2-D transforms of one padded size.
@@ -208,6 +207,8 @@ class Fourier {
         inverse_(plane_ && spectrum_ ? inverse_plan(rows, cols, spectrum_.get(), plane_.get())
                                      : nullptr) {}
   bool ok() const { return forward_ && inverse_; }
+  int rows() const { return rows_; }
+  int cols() const { return cols_; }
   std::size_t spectrum_size() const { return spectrum_cells(rows_, cols_); }
 
   // The transform of `in` into `out`, which is sized to fit.
@@ -245,15 +246,16 @@ class Fourier {
 
 class Level {
  public:
-  // `y`: the level's image; `ks`: its kernel's size.
-  Level(const GreyImage &y, int ks)
+  // `y`: the level's image; `ks`: its kernel's size; `fourier`: transforms
+  // of a plane at least y.rows + ks by y.cols + ks.
+  Level(const GreyImage &y, int ks, const Fourier &fourier)
       : rows_(y.rows),
         cols_(y.cols),
-        prows_(fast_size(y.rows + ks)),
-        pcols_(fast_size(y.cols + ks)),
+        prows_(fourier.rows()),
+        pcols_(fourier.cols()),
         ks_(ks),
-        fourier_(prows_, pcols_) {
-    if (!fourier_.ok()) return;
+        fourier_(fourier) {
+    if (!fourier_.ok() || prows_ < rows_ + ks || pcols_ < cols_ + ks) return;
     // The image continued by mirror images of itself, on to the far side
     // of the periodic plane where it meets its own near edge.
     const auto source = [](int p, int n, int padded) {
@@ -454,7 +456,7 @@ class Level {
   }
 
   int rows_, cols_, prows_, pcols_, ks_;
-  Fourier fourier_;
+  const Fourier &fourier_;
   bool ok_ = false;
   Values y_, weight_;
   Spectrum2 Y_, DX_, DY_, WGX_, WGY_;
@@ -547,32 +549,95 @@ double kernel_agreement(const KernelGrid &a, const KernelGrid &b, int reach) {
   return best;
 }
 
-KernelGrid find_kernel(const GreyImage &image, int max_size) {
-  max_size = odd_at_least_3(max_size);
+namespace {
+
+// The levels of one search, finest last, and their transforms (planned on
+// the calling thread before any search runs).
+struct LevelPlan {
+  double scale = 1.0;  // of the photo
+  int window = 0;      // the largest kernel window the level may use
+  int rows = 0, cols = 0;
+};
+
+std::vector<LevelPlan> level_plans(const GreyImage &image, int max_size) {
   int levels = 1;
   while (max_size / std::pow(kLevelStep, levels) >= kCoarsestKernel &&
          std::min(image.rows, image.cols) / std::pow(kLevelStep, levels) >= kCoarsestSide)
     ++levels;
+  std::vector<LevelPlan> plans;
+  for (int l = 0; l < levels; ++l) {
+    LevelPlan p;
+    p.scale = std::pow(kLevelStep, l - (levels - 1));
+    p.window = l == levels - 1 ? max_size : odd_at_least_3(max_size * p.scale);
+    p.rows = std::max(p.window + 2, static_cast<int>(std::lround(image.rows * p.scale)));
+    p.cols = std::max(p.window + 2, static_cast<int>(std::lround(image.cols * p.scale)));
+    plans.push_back(p);
+  }
+  return plans;
+}
+
+// The window the next level uses: kWindowRoom times the reach of the kernel
+// found, enlarged by `growth` (the step between the levels), plus
+// kWindowPad cells, within the level's largest window. A window
+// far larger than the shake gives noise and stray edges room to spread
+// into, which the search then takes for the kernel.
+int next_window(const KernelGrid &k, double growth, int largest) {
+  const int n = k.size, h = n / 2;
+  int reach = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      if (k.weights[cells(i, n) + static_cast<std::size_t>(j)] > 0.0)
+        reach = std::max({reach, std::abs(i - h), std::abs(j - h)});
+  const int wanted =
+      2 * static_cast<int>(std::ceil(reach * growth * kWindowRoom + kWindowPad)) + 1;
+  return std::min(largest, std::max(kCoarsestKernel, wanted));
+}
+
+// The kernel enlarged `growth` times about its middle cell (bilinear) into
+// a window of `size` cells.
+KernelGrid regrown(const KernelGrid &k, double growth, int size) {
+  KernelGrid out{size, Values(cells(size, size), 0.0)};
+  const int n = k.size, h = n / 2, ho = size / 2;
+  for (int i = 0; i < size; ++i)
+    for (int j = 0; j < size; ++j) {
+      const double y = (i - ho) / growth + h, x = (j - ho) / growth + h;
+      const int i0 = static_cast<int>(std::floor(y)), j0 = static_cast<int>(std::floor(x));
+      const double fy = y - i0, fx = x - j0;
+      double v = 0.0;
+      for (int di = 0; di <= 1; ++di)
+        for (int dj = 0; dj <= 1; ++dj) {
+          const int a = i0 + di, b = j0 + dj;
+          if (a >= 0 && b >= 0 && a < n && b < n)
+            v += (di ? fy : 1 - fy) * (dj ? fx : 1 - fx) *
+                 k.weights[cells(a, n) + static_cast<std::size_t>(b)];
+        }
+      out.weights[cells(i, size) + static_cast<std::size_t>(j)] = v;
+    }
+  normalise(&out);
+  return out;
+}
+
+// One search, coarse to fine, with its levels' transforms.
+KernelGrid search(const GreyImage &image, const std::vector<LevelPlan> &plans,
+                  const std::vector<Fourier> &transforms) {
   KernelGrid kernel;
   double lambda = kEdgeLambda;
-  for (int l = 0; l < levels; ++l) {
-    const double scale = std::pow(kLevelStep, l - (levels - 1));
-    const int ks = l == levels - 1 ? max_size : odd_at_least_3(max_size * scale);
-    const int rows = std::max(ks + 2, static_cast<int>(std::lround(image.rows * scale)));
-    const int cols = std::max(ks + 2, static_cast<int>(std::lround(image.cols * scale)));
-    if (kernel.size == 0) {
+  for (std::size_t l = 0; l < plans.size(); ++l) {
+    const LevelPlan &p = plans[l];
+    if (l == 0) {
       // A point, slightly spread: no direction favoured.
+      const int ks = p.window, h = ks / 2;
       kernel.size = ks;
       kernel.weights.assign(cells(ks, ks), 0.0);
-      const int h = ks / 2;
       for (int di = -1; di <= 1; ++di)
         for (int dj = -1; dj <= 1; ++dj)
           kernel.weights[cells(h + di, ks) + static_cast<std::size_t>(h + dj)] =
               (2 - std::abs(di)) * (2 - std::abs(dj)) / 16.0;
     } else {
-      kernel = enlarged(kernel, ks);
+      const double growth = static_cast<double>(p.window) / plans[l - 1].window;
+      kernel = regrown(kernel, growth, next_window(kernel, growth, p.window));
     }
-    Level level(resized(image, rows, cols), ks);
+    Level level(resized(image, p.rows, p.cols), kernel.size, transforms[l]);
     if (!level.ok()) return {};
     for (int r = 0; r < kRoundsPerLevel; ++r) {
       level.round(&kernel, lambda);
@@ -580,7 +645,46 @@ KernelGrid find_kernel(const GreyImage &image, int max_size) {
     }
     centre_kernel(&kernel);
   }
-  return kernel;
+  // The kernel in the window the caller asked for.
+  KernelGrid out{plans.back().window, Values(cells(plans.back().window, plans.back().window))};
+  const int shift = (out.size - kernel.size) / 2;
+  for (int i = 0; i < kernel.size; ++i)
+    for (int j = 0; j < kernel.size; ++j)
+      out.weights[cells(i + shift, out.size) + static_cast<std::size_t>(j + shift)] =
+          kernel.weights[cells(i, kernel.size) + static_cast<std::size_t>(j)];
+  return out;
+}
+
+}  // namespace
+
+std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, int threads) {
+  std::vector<std::vector<LevelPlan>> plans;
+  std::vector<std::vector<Fourier>> transforms(searches.size());
+  for (std::size_t s = 0; s < searches.size(); ++s) {
+    plans.push_back(level_plans(*searches[s].image, odd_at_least_3(searches[s].max_size)));
+    transforms[s].reserve(plans[s].size());
+    for (const LevelPlan &p : plans[s]) {
+      transforms[s].emplace_back(fast_size(p.rows + p.window), fast_size(p.cols + p.window));
+      if (!transforms[s].back().ok()) return {};
+    }
+  }
+  std::vector<KernelGrid> found(searches.size());
+  WorkerPool pool(std::min(engine_threads(threads), static_cast<int>(searches.size())));
+  pool.run(searches.size(), [&](std::size_t s, int) {
+    try {
+      found[s] = search(*searches[s].image, plans[s], transforms[s]);
+    } catch (const std::bad_alloc &) {
+      found[s] = {};
+    }
+  });
+  for (const KernelGrid &k : found)
+    if (k.size == 0) return {};
+  return found;
+}
+
+KernelGrid find_kernel(const GreyImage &image, int max_size) {
+  const std::vector<KernelGrid> found = find_kernels({{&image, max_size}}, 1);
+  return found.empty() ? KernelGrid{} : found.front();
 }
 
 KernelShape kernel_shape(const KernelGrid &kernel) {

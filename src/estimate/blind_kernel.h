@@ -16,7 +16,10 @@
 //      level until the largest kernel sought is about 5 pixels across; the
 //      kernel found at one level, enlarged by sqrt(2), starts the next. A
 //      long shake is a short one at a coarse level, where it is easy to find
-//      and the reduction has averaged most of the noise away.
+//      and the reduction has averaged most of the noise away. Each level's
+//      window is only as large as the kernel from the level below leaves
+//      room for (twice its reach): a window far larger than the shake lets
+//      noise and stray edges spread into it.
 //   2. At each level, a few rounds of two steps:
 //      a. The sharp photo predicted with an L0 prior on its gradients:
 //         min |k * x - y|^2 + lambda |grad x|_0, by half-quadratic splitting
@@ -79,9 +82,18 @@ struct Window {
 Window estimation_window(const GreyImage &photo, int side, const Window *avoid = nullptr);
 
 // Finds the kernel, at most `max_size` pixels across (odd), that blurred
-// `image`. Runs on the calling thread. An empty kernel: memory or a
-// transform plan could not be had.
+// `image`: a max_size x max_size grid. Runs on the calling thread. An empty
+// kernel: memory or a transform plan could not be had.
 KernelGrid find_kernel(const GreyImage &image, int max_size);
+
+// Several searches at once, each as find_kernel, spread over `threads`
+// threads (engine_threads); each search's result does not depend on them.
+// Empty when any search could not have its memory or plans.
+struct KernelSearch {
+  const GreyImage *image = nullptr;
+  int max_size = 0;
+};
+std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, int threads);
 
 // What a kernel's shape says.
 struct KernelShape {

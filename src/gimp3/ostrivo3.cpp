@@ -483,6 +483,9 @@ static void estimate_clicked(DialogState *state) {
   gchar *note = nullptr;
   if (e.status != ostrivo::EstimateStatus::estimated)
     note = g_strdup_printf("Cannot estimate: the area is %s.", ostrivo::estimate_failure(e.status));
+  else if (!ostrivo::found_motion(e) && e.kernel_doubtful)
+    note = g_strdup("The photo looks blurred, but the shape of its blur could not be read "
+                    "reliably: nothing is changed.");
   else if (!ostrivo::found_motion(e))
     note = g_strdup_printf("No motion found (confidence %.2f).", e.confidence);
   else if (state->inputs.kernel_found && kernel_model(state->config))

@@ -36,12 +36,14 @@ struct MotionEstimate {
   SampledKernel kernel;
   int kernel_width = 0;
   int kernel_height = 0;
-  // The kernel found was not trusted (it did not look like a motion), so
-  // the straight estimate answers.
+  // The kernel found was not trusted (it did not look like a motion, or
+  // came out otherwise elsewhere in the photo): the straight estimate
+  // answers where the kernel runs along its line; otherwise no motion is
+  // repaired (found none) although the photo is not known to be sharp.
   bool kernel_doubtful = false;
   // How alike the kernels of two searches came out (1: the same): in two
-  // parts of the photo, or, in a photo with room for one part only, with a
-  // smaller window the second time.
+  // parts of the photo, or, in a photo with room for one part only, the
+  // closer of the crop's two halves to the whole crop.
   double agreement = -1.0;
 };
 

@@ -172,6 +172,21 @@ TEST(BlindEstimate, FindsACurvedShakesKernel) {
   EXPECT_NEAR(shape.height, 7, kExtentTolerance);
 }
 
+TEST(BlindEstimate, SearchesSideBySideFindWhatEachFindsAlone) {
+  std::vector<GreyImage> images;
+  for (const Drawn &drawn : {j_shake(), line_shake(9, 30.0)}) {
+    const std::vector<unsigned char> grey = scene(drawn);
+    images.push_back({kSide, kSide, std::vector<double>(grey.begin(), grey.end())});
+    for (double &v : images.back().values) v /= 255.0;
+  }
+  const std::vector<KernelGrid> both =
+      find_kernels({{&images[0], kTestMaxKernel}, {&images[1], 15}}, 2);
+  ASSERT_EQ(both.size(), 2u);
+  EXPECT_EQ(both[0].weights, find_kernel(images[0], kTestMaxKernel).weights);
+  EXPECT_EQ(both[1].weights, find_kernel(images[1], 15).weights);
+  EXPECT_EQ(both[1].size, 15);
+}
+
 TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
   const MotionEstimate curved = shake_of(scene(j_shake()));
   ASSERT_EQ(curved.status, EstimateStatus::estimated);

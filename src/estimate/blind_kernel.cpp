@@ -34,8 +34,8 @@ constexpr int kRoundsPerLevel = 5;
 constexpr double kWindowRoom = 2.0;
 constexpr double kWindowPad = 2.0;
 // The L0 weight of the edge prediction, on the 0..1 scale: it starts where
-// only the strongest edges survive and falls by kEdgeFall a round.
-constexpr double kEdgeLambda = 8e-3;
+// only the strongest edges survive (KernelSearch::edge_weight) and falls by
+// kEdgeFall a round.
 constexpr double kEdgeLambdaFloor = 1e-4;
 constexpr double kEdgeFall = 1.1;
 constexpr double kBetaEnd = 1e5;
@@ -618,10 +618,10 @@ KernelGrid regrown(const KernelGrid &k, double growth, int size) {
 }
 
 // One search, coarse to fine, with its levels' transforms.
-KernelGrid search(const GreyImage &image, const std::vector<LevelPlan> &plans,
-                  const std::vector<Fourier> &transforms) {
+KernelGrid search(const GreyImage &image, double edge_weight,
+                  const std::vector<LevelPlan> &plans, const std::vector<Fourier> &transforms) {
   KernelGrid kernel;
-  double lambda = kEdgeLambda;
+  double lambda = edge_weight;
   for (std::size_t l = 0; l < plans.size(); ++l) {
     const LevelPlan &p = plans[l];
     if (l == 0) {
@@ -672,7 +672,7 @@ std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, 
   WorkerPool pool(std::min(engine_threads(threads), static_cast<int>(searches.size())));
   pool.run(searches.size(), [&](std::size_t s, int) {
     try {
-      found[s] = search(*searches[s].image, plans[s], transforms[s]);
+      found[s] = search(*searches[s].image, searches[s].edge_weight, plans[s], transforms[s]);
     } catch (const std::bad_alloc &) {
       found[s] = {};
     }
@@ -682,8 +682,8 @@ std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, 
   return found;
 }
 
-KernelGrid find_kernel(const GreyImage &image, int max_size) {
-  const std::vector<KernelGrid> found = find_kernels({{&image, max_size}}, 1);
+KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight) {
+  const std::vector<KernelGrid> found = find_kernels({{&image, max_size, edge_weight}}, 1);
   return found.empty() ? KernelGrid{} : found.front();
 }
 

@@ -81,10 +81,16 @@ struct Window {
 // `avoid`; an empty window when there is none.
 Window estimation_window(const GreyImage &photo, int side, const Window *avoid = nullptr);
 
+// The weight of the L0 prior on the predicted edges' gradients when a
+// search starts (0..1 scale), as the searches below use by default: only
+// the strongest edges survive it. Where the search goes depends on it, and
+// no one value suits every photo.
+constexpr double kEdgeWeight = 8e-3;
+
 // Finds the kernel, at most `max_size` pixels across (odd), that blurred
 // `image`: a max_size x max_size grid. Runs on the calling thread. An empty
 // kernel: memory or a transform plan could not be had.
-KernelGrid find_kernel(const GreyImage &image, int max_size);
+KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight = kEdgeWeight);
 
 // Several searches at once, each as find_kernel, spread over `threads`
 // threads (engine_threads); each search's result does not depend on them.
@@ -92,6 +98,7 @@ KernelGrid find_kernel(const GreyImage &image, int max_size);
 struct KernelSearch {
   const GreyImage *image = nullptr;
   int max_size = 0;
+  double edge_weight = kEdgeWeight;
 };
 std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, int threads);
 

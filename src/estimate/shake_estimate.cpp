@@ -49,8 +49,10 @@ namespace {
 
 constexpr int kCropSide = 512;  // pixels
 // The crop's kernel is sought from two starts (blind_kernel.h's edge
-// weight): on the photos the constants here were set on, either alone
-// found the shake in 53 to 59 % of them, the two together in 66 %.
+// weight), and the one the other searches confirm better is kept. On the
+// 32 cases the constants here were set on, the first start alone found the
+// shake in 17, the second in 19, the better of the two in 21, the one kept
+// in 18: the choice by agreement is right more often than not, no more.
 constexpr double kStartWeights[] = {kEdgeWeight, 2.0 * kEdgeWeight};
 constexpr double kChoiceCells = 1 << 20;
 // The second crop, and how alike its kernel must be to the first's.

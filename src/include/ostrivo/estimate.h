@@ -43,7 +43,7 @@ struct MotionEstimate {
   bool kernel_doubtful = false;
   // How alike the kernels of two searches came out (1: the same): in two
   // parts of the photo, or, in a photo with room for one part only, the
-  // closer of the crop's two halves to the whole crop.
+  // closer of two overlapping parts of the crop to the whole crop.
   double agreement = -1.0;
 };
 

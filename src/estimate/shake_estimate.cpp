@@ -9,9 +9,9 @@
 //      the first or, in a photo with no room for one, in two overlapping
 //      parts of the crop. The kernels must come out alike (kernel_agreement
 //      at least kAgreement for a crop apart, kPartsAgreement for the closer
-//      part):
-//      an estimate gone astray follows the content or the noise of its
-//      crop, the photo's shake does neither.
+//      part): an estimate gone astray follows the content or the noise of
+//      its crop, the photo's shake does neither. The crop is searched from
+//      two starts, and the one the others confirm better is kept.
 //   3. Its shape decides:
 //      - kPointPeak of the weight or more in one cell, or the weights above
 //        5 % of the peak within kPointExtent pixels in both directions: a

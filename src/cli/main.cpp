@@ -221,11 +221,11 @@ const char *model_for(const Options &o, const ostrivo::MotionEstimate &e) {
   return o.classic ? "classic" : "smooth";
 }
 
-// What was found, in words.
 // An estimate that saw a blur but could not trust the kernel it found.
 constexpr const char *kUnreadBlur =
     "the photo looks blurred, but the shape of its blur could not be read reliably";
 
+// What was found, in words.
 std::string found_words(const Options &o, const ostrivo::MotionEstimate &e) {
   char text[160];
   if (repairs_with_kernel(o, e))

@@ -192,6 +192,18 @@ void centre_kernel(KernelGrid *k) {
   normalise(k);
 }
 
+// How far from its middle cell, in cells along either axis, the kernel
+// holds weight.
+int weight_reach(const KernelGrid &k) {
+  const int n = k.size, h = n / 2;
+  int reach = 0;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j)
+      if (k.weights[cells(i, n) + static_cast<std::size_t>(j)] > 0.0)
+        reach = std::max({reach, std::abs(i - h), std::abs(j - h)});
+  return reach;
+}
+
 // --- one level ------------------------------------------------------------------
 
 // Real 2-D transforms of one padded size.
@@ -582,14 +594,8 @@ std::vector<LevelPlan> level_plans(const GreyImage &image, int max_size) {
 // far larger than the shake gives noise and stray edges room to spread
 // into, which the search then takes for the kernel.
 int next_window(const KernelGrid &k, double growth, int largest) {
-  const int n = k.size, h = n / 2;
-  int reach = 0;
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      if (k.weights[cells(i, n) + static_cast<std::size_t>(j)] > 0.0)
-        reach = std::max({reach, std::abs(i - h), std::abs(j - h)});
   const int wanted =
-      2 * static_cast<int>(std::ceil(reach * growth * kWindowRoom + kWindowPad)) + 1;
+      2 * static_cast<int>(std::ceil(weight_reach(k) * growth * kWindowRoom + kWindowPad)) + 1;
   return std::min(largest, std::max(kCoarsestKernel, wanted));
 }
 
@@ -754,12 +760,7 @@ KernelShape kernel_shape(const KernelGrid &kernel) {
 }
 
 KernelGrid trimmed_kernel(const KernelGrid &kernel) {
-  const int n = kernel.size, h = n / 2;
-  int reach = 0;
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      if (kernel.weights[cells(i, n) + static_cast<std::size_t>(j)] > 0.0)
-        reach = std::max({reach, std::abs(i - h), std::abs(j - h)});
+  const int n = kernel.size, h = n / 2, reach = weight_reach(kernel);
   const int size = 2 * reach + 1;
   KernelGrid out{size, Values(cells(size, size))};
   for (int i = 0; i < size; ++i)

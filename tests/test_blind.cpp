@@ -25,6 +25,7 @@ constexpr int kExtentTolerance = 3;  // pixels
 constexpr double kDirectionTolerance = 3.0;  // degrees, modulo 180
 constexpr double kLengthTolerance = 2.0;     // pixels
 constexpr double kMatchingKernel = 0.6;      // correlation of found and true kernels
+constexpr double kHaze = 0.4;                // of a path cell's weight, per cell of haze beside it
 
 // A kernel drawn as cells (row, col) offset from its origin, equal weights.
 struct Cell {
@@ -207,6 +208,37 @@ TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
   const MotionEstimate sharp = shake_of(scene({}));
   EXPECT_EQ(sharp.found, FoundMotion::none);
   EXPECT_FALSE(found_motion(sharp));
+}
+
+TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyAlongItButNotOneCurvedAlongIt) {
+  // 21 cells along the rows: the spectrum's line, and the kernel found.
+  constexpr int kSize = 31;
+  const Drawn path = line_shake(21, 0.0);
+  const KernelGrid thin = grid_of(path, kSize);
+  EXPECT_TRUE(line_reading(thin, 21.0, 0.0).straight);
+  EXPECT_FALSE(line_reading(thin, 21.0, 45.0).confirmed);
+  EXPECT_FALSE(line_reading(thin, 9.0, 0.0).confirmed);
+
+  // The same path in a haze three cells deep on either side, as fur and
+  // other fine repeated texture leave beside a straight blur's path.
+  KernelGrid hazy = thin;
+  for (const Cell &c : path)
+    for (int off = -3; off <= 3; ++off)
+      if (off != 0)
+        hazy.weights[static_cast<std::size_t>(c.row + off + kSize / 2) * kSize + c.col +
+                     kSize / 2] += kHaze / path.size();
+  const LineReading hazy_reading = line_reading(hazy, 21.0, 0.0);
+  EXPECT_TRUE(hazy_reading.confirmed);
+  EXPECT_TRUE(hazy_reading.straight);
+
+  // A thin arc bowed three cells off the line: the spectrum of a shake
+  // curved this much still shows about the line, and the arc is its shape.
+  Drawn arc;
+  for (int c = -10; c <= 10; ++c)
+    arc.push_back({static_cast<int>(std::lround(3.0 * (1.0 - c * c / 100.0))), c});
+  const LineReading arc_reading = line_reading(grid_of(arc, kSize), 21.0, 0.0);
+  EXPECT_TRUE(arc_reading.confirmed);
+  EXPECT_FALSE(arc_reading.straight);
 }
 
 TEST(BlindEstimate, AKernelFoundBecomesTheKernelModelButTheClassicLineStaysALine) {

@@ -125,6 +125,17 @@ double kernel_agreement(const KernelGrid &a, const KernelGrid &b, int reach);
 // holds every weight.
 KernelGrid trimmed_kernel(const KernelGrid &kernel);
 
+// What a kernel found (trimmed) says of a straight line of `length` pixels
+// along `degrees` that the photo's spectrum shows (shake_estimate.cpp):
+// whether the two readings confirm each other (about as long, about the same
+// direction), and if so whether the kernel is that line, so that the line
+// repairs it.
+struct LineReading {
+  bool confirmed = false;
+  bool straight = false;
+};
+LineReading line_reading(const KernelGrid &trimmed, double length, double degrees);
+
 }  // namespace ostrivo
 
 #endif

@@ -26,11 +26,10 @@
 //        wrong kernel or line leaves the photo worse than it was;
 //      - a kernel along the line the straight estimate found (about as long,
 //        about the same direction) and alike to that line drawn as a kernel
-//        (kLineMatch): a straight line, repaired by the smooth line model
-//        with the straight estimate's finer reading.
-//        Two independent readings must agree: a line whose length came from
-//        the kernel alone, and was wrong, would ruin the photo, where a
-//        repair with the kernel itself is safe;
+//        (kLineMatch, or less where the kernel is diffuse): a straight line, repaired by the smooth
+//        line model with the straight estimate's finer reading. Two independent readings must
+//        agree: a line whose length came from the kernel alone, and was wrong, would ruin the
+//        photo, where a repair with the kernel itself is safe;
 //      - otherwise the kernel itself.
 //   The line that fits the kernel (its principal axis, and its length from
 //   the weights' spread along it) gives the length and direction, except where the straight
@@ -86,6 +85,15 @@ constexpr double kThickest = 12.0;
 // 0.96, curved shake along whose axis the spectrum also found a line 0.56
 // to 0.75.
 constexpr double kLineMatch = 0.75;
+// ... or this alike, where the kernel is diffuse (kDiffuse cells per pixel
+// of extent or more): on fur and other fine repeated texture a straight
+// blur's kernel comes out hazy, with echoes of its path beside it, and
+// repairs 4 to 7 dB below the line (alike 0.64 to 0.74, 5.3 to 8.7 thick),
+// where the curved shakes the spectrum also read as lines were found thin
+// (3.0 to 4.5) and alike at most 0.64. The spectrum's reading is then the
+// sounder of the two.
+constexpr double kDiffuse = 5.0;
+constexpr double kDiffuseLineMatch = 0.6;
 // A line of the spectrum agrees with the kernel's within these.
 constexpr double kSameDirection = 10.0;  // degrees
 constexpr double kSameLength = 3.0;      // pixels, or
@@ -190,6 +198,20 @@ std::vector<GreyImage> crop_parts(const GreyImage &crop) {
 
 }  // namespace
 
+LineReading line_reading(const KernelGrid &trimmed, double length, double degrees) {
+  const KernelShape shape = kernel_shape(trimmed);
+  const double turn = std::fabs(std::fmod(degrees - shape.direction + 270.0, 180.0) - 90.0);
+  LineReading reading;
+  reading.confirmed =
+      turn <= kSameDirection &&
+      std::fabs(length - shape.length) <= std::max(kSameLength, kSameShare * shape.length);
+  if (!reading.confirmed) return reading;
+  const double match = kernel_agreement(trimmed, line_kernel(length, degrees), kAgreementReach);
+  reading.straight =
+      match >= kLineMatch || (shape.thickness >= kDiffuse && match >= kDiffuseLineMatch);
+  return reading;
+}
+
 MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
   MotionEstimate result = estimate_motion(region);
   if (result.status != EstimateStatus::estimated) return result;
@@ -249,11 +271,10 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
     // and along about the same direction, confirms a line: a kernel alike
     // to that line is then taken as one, and the spectrum's sub-pixel
     // length and tenth of a degree are the finer reading.
-    const double turn =
-        std::fabs(std::fmod(result.direction - shape.direction + 270.0, 180.0) - 90.0);
-    const bool confirmed =
-        result.found == FoundMotion::line && turn <= kSameDirection &&
-        std::fabs(result.length - shape.length) <= std::max(kSameLength, kSameShare * shape.length);
+    const LineReading reading = result.found == FoundMotion::line
+                                    ? line_reading(trimmed, result.length, result.direction)
+                                    : LineReading{};
+    const bool confirmed = reading.confirmed;
     const bool fills_window = std::max(shape.width, shape.height) >= largest - kWindowMargin;
     if (!agreed || fills_window) {
       // Not trusted. The straight line stands where the kernel, for all its
@@ -265,12 +286,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       }
       return result;
     }
-    const double line_match =
-        confirmed ? kernel_agreement(trimmed, line_kernel(result.length, result.direction),
-                                     kAgreementReach)
-                  : 0.0;
-    const bool straight = confirmed && line_match >= kLineMatch;
-    result.found = straight ? FoundMotion::line : FoundMotion::kernel;
+    result.found = reading.straight ? FoundMotion::line : FoundMotion::kernel;
     if (!confirmed) {
       result.length = std::clamp(shape.length, kLengthRange.lower, kLengthRange.upper);
       result.direction = shape.direction;

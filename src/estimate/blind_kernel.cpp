@@ -43,6 +43,17 @@ constexpr double kBetaEnd = 1e5;
 // energy, and the conjugate-gradient steps taken each round.
 constexpr double kKernelTikhonov = 0.03;
 constexpr int kConjugateSteps = 6;
+// The finest level's support refinement: weights under kSupportShare of the
+// peak bear an L1 weight of kOffSupport times the edges' energy, by
+// reweighted least squares (each weighed by the inverse of its last value,
+// at least kReweightFloor of the peak).
+constexpr double kSupportShare = 0.2;
+constexpr double kOffSupport = 1e-3;
+constexpr double kReweightFloor = 0.01;
+// ... for kernels reaching this many cells from their middle or more: a
+// short one, kept to its few heaviest cells, turns into a point (a blur of
+// 5.5 pixels was then reported as none).
+constexpr int kRefineReach = 8;
 // What a motion kernel cannot hold: weights under kKeepShare of the peak,
 // and islands of weight under kIslandShare of the whole.
 constexpr double kKeepShare = 0.05;
@@ -320,10 +331,11 @@ class Level {
   }
   bool ok() const { return ok_; }
 
-  // One round: the edges predicted with `kernel`, then the kernel from them.
-  void round(KernelGrid *kernel, double lambda) {
+  // One round: the edges predicted with `kernel`, then the kernel from them
+  // (kept to its support if `refine`).
+  void round(KernelGrid *kernel, double lambda, bool refine) {
     const Values x = predict_edges(*kernel, lambda);
-    update_kernel(x, kernel);
+    update_kernel(x, kernel, refine);
   }
 
  private:
@@ -401,9 +413,10 @@ class Level {
     return x;
   }
 
-  // Least squares on gradients, weighted, with a Tikhonov term, by
-  // conjugate gradients on the kernel's grid; then cleaned.
-  void update_kernel(const Values &x, KernelGrid *kernel) const {
+  // Least squares on gradients, weighted, with a Tikhonov term (and, if
+  // `refine`, the L1 term off the kernel's support), by conjugate gradients
+  // on the kernel's grid; then cleaned.
+  void update_kernel(const Values &x, KernelGrid *kernel, bool refine) const {
     Values lx = gradient(x, 0, 1), ly = gradient(x, 1, 0);
     const Spectrum2 LX = fourier_.forward(lx), LY = fourier_.forward(ly);
     const std::size_t n = LX.size();
@@ -411,6 +424,14 @@ class Level {
     for (std::size_t k = 0; k < lx.size(); ++k)
       energy += weight_[k] * (lx[k] * lx[k] + ly[k] * ly[k]);
     const double gamma = kKernelTikhonov * energy + 1e-12;
+    Values penalty(kernel->weights.size(), gamma);
+    if (refine) {
+      const double peak = *std::max_element(kernel->weights.begin(), kernel->weights.end());
+      const double floor = kReweightFloor * peak;
+      for (std::size_t m = 0; m < penalty.size(); ++m)
+        if (kernel->weights[m] < kSupportShare * peak)
+          penalty[m] += kOffSupport * energy / std::max(kernel->weights[m], floor);
+    }
 
     Spectrum2 S(n);
     for (std::size_t f = 0; f < n; ++f)
@@ -437,7 +458,7 @@ class Level {
         A[f] = std::conj(LX[f]) * WA[f] + std::conj(LY[f]) * WC[f];
       fourier_.inverse(A, &plane);
       Values out = kernel_window(plane);
-      for (std::size_t m = 0; m < out.size(); ++m) out[m] += gamma * k[m];
+      for (std::size_t m = 0; m < out.size(); ++m) out[m] += penalty[m] * k[m];
       return out;
     };
     const auto dot = [](const Values &u, const Values &v) {
@@ -624,8 +645,8 @@ KernelGrid regrown(const KernelGrid &k, double growth, int size) {
 }
 
 // One search, coarse to fine, with its levels' transforms.
-KernelGrid search(const GreyImage &image, double edge_weight,
-                  const std::vector<LevelPlan> &plans, const std::vector<Fourier> &transforms) {
+KernelGrid search(const GreyImage &image, double edge_weight, const std::vector<LevelPlan> &plans,
+                  const std::vector<Fourier> &transforms) {
   KernelGrid kernel;
   double lambda = edge_weight;
   for (std::size_t l = 0; l < plans.size(); ++l) {
@@ -645,8 +666,9 @@ KernelGrid search(const GreyImage &image, double edge_weight,
     }
     Level level(resized(image, p.rows, p.cols), kernel.size, transforms[l]);
     if (!level.ok()) return {};
+    const bool finest = l + 1 == plans.size();
     for (int r = 0; r < kRoundsPerLevel; ++r) {
-      level.round(&kernel, lambda);
+      level.round(&kernel, lambda, finest && r > 0 && weight_reach(kernel) >= kRefineReach);
       lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
     }
     centre_kernel(&kernel);

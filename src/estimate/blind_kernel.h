@@ -38,7 +38,15 @@
 //         kernel cannot hold is removed: negative weights, weights under 5 %
 //         of the peak and small islands apart from the path; the rest is
 //         made to sum to 1.
-//   3. At the end of each level the kernel is moved so that its centre of
+//   3. At the finest level, after its first round, the kernel step also
+//      keeps a kernel reaching 8 cells or more from its middle to its
+//      support (after Xu and Jia's iterative support detection): weights
+//      under a fifth of the peak are pulled towards 0 by an L1 term
+//      (reweighted least squares, each weighed by the inverse of its value
+//      in the round before), those above are left to the data. It clears
+//      the faint haze that noise and texture spread around the path, which
+//      the plain Tikhonov term leaves.
+//   4. At the end of each level the kernel is moved so that its centre of
 //      mass sits on its middle cell: the estimate is only defined up to a
 //      shift, and a drifting kernel would leave the window.
 // The area used is a crop of the photo at full resolution, chosen for

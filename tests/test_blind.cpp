@@ -25,6 +25,8 @@ constexpr int kExtentTolerance = 3;  // pixels
 constexpr double kDirectionTolerance = 3.0;  // degrees, modulo 180
 constexpr double kLengthTolerance = 2.0;     // pixels
 constexpr double kMatchingKernel = 0.6;      // correlation of found and true kernels
+constexpr double kLongShakeNoise = 6.0;      // levels of 255
+constexpr double kCleanMatch = 0.7;          // a long path found without a haze around it
 constexpr double kHaze = 0.4;                // of a path cell's weight, per cell of haze beside it
 
 // A kernel drawn as cells (row, col) offset from its origin, equal weights.
@@ -65,7 +67,7 @@ KernelGrid grid_of(const Drawn &drawn, int size) {
 
 // Flat rectangles and discs of random grey on a kSide area and its margin,
 // blurred by `drawn` (none: sharp), with noise; grey bytes.
-std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5) {
+std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5, double sigma = kNoise) {
   const int n = kSide + 2 * kMargin;
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> at(0, n - 1), size(8, 60), level(30, 225);
@@ -78,7 +80,7 @@ std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5) {
         if (!disc || (i - ci) * (i - ci) + (j - cj) * (j - cj) < h * h)
           canvas[static_cast<std::size_t>(i) * n + j] = v;
   }
-  std::normal_distribution<double> noise(0.0, kNoise);
+  std::normal_distribution<double> noise(0.0, sigma);
   std::vector<unsigned char> out(static_cast<std::size_t>(kSide) * kSide);
   for (int i = 0; i < kSide; ++i)
     for (int j = 0; j < kSide; ++j) {
@@ -171,6 +173,19 @@ TEST(BlindEstimate, FindsACurvedShakesKernel) {
   const KernelShape shape = kernel_shape(found);
   EXPECT_NEAR(shape.width, 8, kExtentTolerance);
   EXPECT_NEAR(shape.height, 7, kExtentTolerance);
+}
+
+TEST(BlindEstimate, ALongShakesKernelComesOutCleanInNoise) {
+  // A hook: 17 cells to the right, then 6 down, in more noise than the
+  // other scenes.
+  Drawn hook;
+  for (int c = -8; c <= 8; ++c) hook.push_back({-3, c});
+  for (int r = -2; r <= 3; ++r) hook.push_back({r, 8});
+  const std::vector<unsigned char> grey = scene(hook, 7, kLongShakeNoise);
+  GreyImage image{kSide, kSide, std::vector<double>(grey.begin(), grey.end())};
+  for (double &v : image.values) v /= 255.0;
+  // Noise left around the path as a haze (0.65 here) lowers the match.
+  EXPECT_GT(best_match(find_kernel(image, kTestMaxKernel), grid_of(hook, 21)), kCleanMatch);
 }
 
 TEST(BlindEstimate, SearchesSideBySideFindWhatEachFindsAlone) {

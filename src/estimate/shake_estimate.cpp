@@ -280,7 +280,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       // Not trusted. The straight line stands where the kernel, for all its
       // faults, runs along it; otherwise nothing can be repaired safely.
       result.kernel_doubtful = true;
-      if (!confirmed) {
+      if (!confirmed || fills_window) {
         result.found = FoundMotion::none;
         result.confidence = 0.0;
       }

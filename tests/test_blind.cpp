@@ -99,8 +99,8 @@ std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5, double s
   return out;
 }
 
-MotionEstimate shake_of(const std::vector<unsigned char> &grey) {
-  return estimate_shake({kSide, kSide, 1, SampleFormat::u8, grey.data(), nullptr}, kTestMaxKernel);
+MotionEstimate shake_of(const std::vector<unsigned char> &grey, int max_kernel = kTestMaxKernel) {
+  return estimate_shake({kSide, kSide, 1, SampleFormat::u8, grey.data(), nullptr}, max_kernel);
 }
 
 // The largest normalised correlation of two kernels over the shifts of one
@@ -254,6 +254,17 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyAlongItButNotOneCurvedAlon
   const LineReading arc_reading = line_reading(grid_of(arc, kSize), 21.0, 0.0);
   EXPECT_TRUE(arc_reading.confirmed);
   EXPECT_FALSE(arc_reading.straight);
+}
+
+TEST(BlindEstimate, AKernelFillingItsWindowVouchesForNoLine) {
+  // A straight shake of 13 pixels sought with kernels of at most 15: the
+  // kernel fills its window, as estimates gone astray do, and is no reading
+  // of the shake, though the spectrum's line is right.
+  const MotionEstimate e = shake_of(scene(line_shake(13, 0.0)), 15);
+  ASSERT_EQ(e.status, EstimateStatus::estimated);
+  EXPECT_TRUE(e.kernel_doubtful);
+  EXPECT_EQ(e.found, FoundMotion::none);
+  EXPECT_FALSE(found_motion(e));
 }
 
 TEST(BlindEstimate, AKernelFoundBecomesTheKernelModelButTheClassicLineStaysALine) {

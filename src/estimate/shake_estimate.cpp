@@ -21,9 +21,11 @@
 //      - a kernel that fills its window, or that the second search did not
 //        confirm, is not trusted (kernel_doubtful): the estimate went
 //        astray, as it can on photos with few edges, of noise or of one
-//        long edge. The straight estimate answers if the kernel runs along
-//        its line; otherwise nothing is repaired, since a repair with a
-//        wrong kernel or line leaves the photo worse than it was;
+//        long edge. The straight estimate answers if the unconfirmed kernel
+//        runs along its line; otherwise (and always for a kernel filling
+//        its window, which is no reading of the shake at all) nothing is
+//        repaired, since a repair with a wrong kernel or line leaves the
+//        photo worse than it was;
 //      - a kernel along the line the straight estimate found (about as long,
 //        about the same direction) and alike to that line drawn as a kernel
 //        (kLineMatch, or less where the kernel is diffuse): a straight line, repaired by the smooth
@@ -278,7 +280,8 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
     const bool fills_window = std::max(shape.width, shape.height) >= largest - kWindowMargin;
     if (!agreed || fills_window) {
       // Not trusted. The straight line stands where the kernel, for all its
-      // faults, runs along it; otherwise nothing can be repaired safely.
+      // faults, runs along it, unless it only filled its window; otherwise
+      // nothing can be repaired safely.
       result.kernel_doubtful = true;
       if (!confirmed || fills_window) {
         result.found = FoundMotion::none;

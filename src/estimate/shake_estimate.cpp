@@ -28,9 +28,10 @@
 //        photo worse than it was;
 //      - a kernel along the line the straight estimate found (about as long,
 //        about the same direction) and alike to that line drawn as a kernel
-//        (kLineMatch, or less where the kernel is diffuse): a straight line, repaired by the smooth
-//        line model with the straight estimate's finer reading. Two independent readings must
-//        agree: a line whose length came from the kernel alone, and was wrong, would ruin the
+//        (kLineMatch, or less where the kernel is diffuse): a straight line,
+//        repaired by the smooth line model with the straight estimate's
+//        finer reading. Two independent readings must agree: a line whose
+//        length came from the kernel alone, and was wrong, would ruin the
 //        photo, where a repair with the kernel itself is safe;
 //      - otherwise the kernel itself.
 //   The line that fits the kernel (its principal axis, and its length from

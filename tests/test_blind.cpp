@@ -256,6 +256,20 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyAlongItButNotOneCurvedAlon
   EXPECT_FALSE(arc_reading.straight);
 }
 
+TEST(BlindEstimate, TheTrueKernelRestoresTheSparsestPhoto) {
+  // The J's blur undone by the J itself gives fewer, sharper edges than the
+  // blurred photo left as it is (a point) or undone by a line across the
+  // J's longer stroke, which rings.
+  constexpr int kSize = 15;
+  const std::vector<unsigned char> bytes = scene(j_shake());
+  GreyImage grey{kSide, kSide, {}};
+  for (unsigned char b : bytes) grey.values.push_back(b / 255.0);
+  const double truth = restored_sparsity(grey, grid_of(j_shake(), kSize));
+  ASSERT_GT(truth, 0.0);
+  EXPECT_LT(truth, restored_sparsity(grey, grid_of({{0, 0}}, kSize)));
+  EXPECT_LT(truth, restored_sparsity(grey, grid_of(line_shake(9, 90.0), kSize)));
+}
+
 TEST(BlindEstimate, AKernelFillingItsWindowVouchesForNoLine) {
   // A straight shake of 13 pixels sought with kernels of at most 15: the
   // kernel fills its window, as estimates gone astray do, and is no reading

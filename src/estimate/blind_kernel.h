@@ -144,6 +144,16 @@ struct LineReading {
 };
 LineReading line_reading(const KernelGrid &trimmed, double length, double degrees);
 
+// How sparse the gradients of `crop` restored with `kernel` are (as a repair
+// restores it, by the sparse solver): their magnitudes' L1 norm over their
+// L2 norm, divided by the root of their count, over the cells the kernel's
+// whole reach covers; 0 to 1, less is sparser (shake_estimate.cpp). A
+// blurred photo's gradients are spread thin and a wrong kernel rings, both
+// of which raise it; the right kernel's edges are few and sharp (after D.
+// Krishnan, T. Tay and R. Fergus, "Blind deconvolution using a normalized
+// sparsity measure", CVPR 2011). Negative: the crop could not be restored.
+double restored_sparsity(const GreyImage &crop, const KernelGrid &kernel);
+
 }  // namespace ostrivo
 
 #endif

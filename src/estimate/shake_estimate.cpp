@@ -23,9 +23,14 @@
 //        astray, as it can on photos with few edges, of noise or of one
 //        long edge. The straight estimate answers if the unconfirmed kernel
 //        runs along its line; otherwise (and always for a kernel filling
-//        its window, which is no reading of the shake at all) nothing is
-//        repaired, since a repair with a wrong kernel or line leaves the
-//        photo worse than it was;
+//        its window, which is no reading of the shake at all) a second
+//        look: every search's kernel restores the crop, and the one whose
+//        restoration has the sparsest gradients is taken if another search
+//        confirms it. A long shake is often found in the whole crop and
+//        missed in its smaller parts, which then cannot confirm it; the
+//        crop's two starts can. Failing that, nothing is repaired, since a
+//        repair with a wrong kernel or line leaves the photo worse than it
+//        was;
 //      - a kernel along the line the straight estimate found (about as long,
 //        about the same direction) and alike to that line drawn as a kernel
 //        (kLineMatch, or less where the kernel is diffuse): a straight line,
@@ -43,6 +48,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/region.h"
 #include "estimate/blind_kernel.h"
 #include "estimate/motion_estimate.h"
 
@@ -72,6 +78,14 @@ constexpr int kAgreementReach = 8;  // cells
 // through.
 constexpr double kPartShare = 0.6;
 constexpr double kPartsAgreement = 0.75;
+// The second look, where the first choice leaves the photo unrepaired: the
+// kernel whose restoration of the crop has the sparsest gradients, if some
+// other search confirms it (kPartsAgreement, or kAgreement from a crop
+// apart; the crop's two starts may confirm each other too). On the 32
+// tuning cases it repaired 2 more photos within 3 dB of the known kernel,
+// and 1 more in each set of 36 held out, none worse than the blurred input.
+// As the first choice it did worse: on the held-out sets it picked the
+// kernel of an echo or of noise, and left 2 to 4 photos worse than blurred.
 // A kernel reaching within this many pixels of its window's size has filled
 // the window rather than found a shake in it.
 constexpr int kWindowMargin = 4;
@@ -199,7 +213,72 @@ std::vector<GreyImage> crop_parts(const GreyImage &crop) {
   return parts;
 }
 
+// The second look: among the searches' kernels that neither fill their
+// window nor are a point, the one whose restoration of `crop` is sparsest,
+// with how well another search confirms it (the best agreement over the
+// agreement it needs: 1 or more confirms); none (found.size()) when no
+// kernel is left.
+struct SecondLook {
+  std::size_t pick;
+  double agreement = 0.0;
+  double confirmed = 0.0;
+};
+SecondLook second_look(const std::vector<KernelGrid> &found,
+                       const std::vector<KernelSearch> &searches, std::size_t starts, bool apart,
+                       const GreyImage &crop) {
+  SecondLook look{found.size()};
+  double sparsest = 0.0;
+  for (std::size_t s = 0; s < found.size(); ++s) {
+    const KernelGrid trimmed = trimmed_kernel(found[s]);
+    const KernelShape shape = kernel_shape(trimmed);
+    if (std::max(shape.width, shape.height) >= searches[s].max_size - kWindowMargin ||
+        shape.peak >= kPointPeak)
+      continue;
+    const double sparsity = restored_sparsity(crop, trimmed);
+    if (sparsity >= 0.0 && (look.pick == found.size() || sparsity < sparsest)) {
+      sparsest = sparsity;
+      look.pick = s;
+    }
+  }
+  if (look.pick == found.size()) return look;
+  for (std::size_t s = 0; s < found.size(); ++s) {
+    if (s == look.pick) continue;
+    const bool same_crop = s < starts && look.pick < starts;
+    const double needed = apart && !same_crop ? kAgreement : kPartsAgreement;
+    const double agreement = kernel_agreement(found[look.pick], found[s], kAgreementReach);
+    if (agreement / needed > look.confirmed) {
+      look.confirmed = agreement / needed;
+      look.agreement = agreement;
+    }
+  }
+  return look;
+}
+
 }  // namespace
+
+// What it measures: blind_kernel.h.
+double restored_sparsity(const GreyImage &crop, const KernelGrid &kernel) {
+  const std::vector<float> src(crop.values.begin(), crop.values.end());
+  std::vector<float> out(src.size());
+  const PixelRegion region{crop.rows, crop.cols, 1, SampleFormat::f32, src.data(), out.data()};
+  RepairSettings settings;
+  settings.motion = SampledKernel{kernel.size, kernel.size, kernel.weights};
+  settings.solver = SolverKind::sparse;
+  if (repair_region(region, settings, 0, {}).outcome != Outcome::repaired) return -1.0;
+  const int margin = kernel.size / 2 + 2;
+  double l1 = 0.0, l2 = 0.0, count = 0.0;
+  for (int i = margin; i < crop.rows - margin - 1; ++i)
+    for (int j = margin; j < crop.cols - margin - 1; ++j) {
+      const std::size_t at = static_cast<std::size_t>(i) * crop.cols + j;
+      const double gx = out[at + 1] - out[at];
+      const double gy = out[at + static_cast<std::size_t>(crop.cols)] - out[at];
+      const double g2 = gx * gx + gy * gy;
+      l1 += std::sqrt(g2);
+      l2 += g2;
+      count += 1.0;
+    }
+  return l2 > 0.0 ? l1 / std::sqrt(l2 * count) : 1.0;
+}
 
 LineReading line_reading(const KernelGrid &trimmed, double length, double degrees) {
   const KernelShape shape = kernel_shape(trimmed);
@@ -256,10 +335,9 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
         chosen = start;
       }
     }
-    const KernelGrid &kernel = found[chosen];
-    const bool agreed = result.agreement >= (apart ? kAgreement : kPartsAgreement);
-    const KernelGrid trimmed = trimmed_kernel(kernel);
-    const KernelShape shape = kernel_shape(trimmed);
+    bool agreed = result.agreement >= (apart ? kAgreement : kPartsAgreement);
+    KernelGrid trimmed = trimmed_kernel(found[chosen]);
+    KernelShape shape = kernel_shape(trimmed);
     result.kernel = SampledKernel{trimmed.size, trimmed.size, trimmed.weights};
     result.kernel_width = shape.width;
     result.kernel_height = shape.height;
@@ -274,11 +352,29 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
     // and along about the same direction, confirms a line: a kernel alike
     // to that line is then taken as one, and the spectrum's sub-pixel
     // length and tenth of a degree are the finer reading.
-    const LineReading reading = result.found == FoundMotion::line
-                                    ? line_reading(trimmed, result.length, result.direction)
-                                    : LineReading{};
+    const auto read_line = [&] {
+      return result.found == FoundMotion::line
+                 ? line_reading(trimmed, result.length, result.direction)
+                 : LineReading{};
+    };
+    LineReading reading = read_line();
+    bool fills_window = std::max(shape.width, shape.height) >= largest - kWindowMargin;
+    if ((!agreed && !reading.confirmed) || fills_window) {
+      // The first choice would leave the photo as it is: a second look.
+      const SecondLook look = second_look(found, searches, starts, apart, crop);
+      if (look.pick < found.size() && look.confirmed >= 1.0) {
+        agreed = true;
+        result.agreement = look.agreement;
+        trimmed = trimmed_kernel(found[look.pick]);
+        shape = kernel_shape(trimmed);
+        result.kernel = SampledKernel{trimmed.size, trimmed.size, trimmed.weights};
+        result.kernel_width = shape.width;
+        result.kernel_height = shape.height;
+        reading = read_line();
+        fills_window = false;
+      }
+    }
     const bool confirmed = reading.confirmed;
-    const bool fills_window = std::max(shape.width, shape.height) >= largest - kWindowMargin;
     if (!agreed || fills_window) {
       // Not trusted. The straight line stands where the kernel, for all its
       // faults, runs along it, unless it only filled its window; otherwise

@@ -78,14 +78,6 @@ constexpr int kAgreementReach = 8;  // cells
 // through.
 constexpr double kPartShare = 0.6;
 constexpr double kPartsAgreement = 0.75;
-// The second look, where the first choice leaves the photo unrepaired: the
-// kernel whose restoration of the crop has the sparsest gradients, if some
-// other search confirms it (kPartsAgreement, or kAgreement from a crop
-// apart; the crop's two starts may confirm each other too). On the 32
-// tuning cases it repaired 2 more photos within 3 dB of the known kernel,
-// and 1 more in each set of 36 held out, none worse than the blurred input.
-// As the first choice it did worse: on the held-out sets it picked the
-// kernel of an echo or of noise, and left 2 to 4 photos worse than blurred.
 // A kernel reaching within this many pixels of its window's size has filled
 // the window rather than found a shake in it.
 constexpr int kWindowMargin = 4;
@@ -213,44 +205,56 @@ std::vector<GreyImage> crop_parts(const GreyImage &crop) {
   return parts;
 }
 
-// The second look: among the searches' kernels that neither fill their
-// window nor are a point, the one whose restoration of `crop` is sparsest,
-// with how well another search confirms it (the best agreement over the
-// agreement it needs: 1 or more confirms); none (found.size()) when no
-// kernel is left.
+// Whether a kernel of this shape, sought in a window of `max_size`, has
+// filled the window.
+bool fills_window_of(const KernelShape &shape, int max_size) {
+  return std::max(shape.width, shape.height) >= max_size - kWindowMargin;
+}
+
+// The second look, where the first choice leaves the photo unrepaired:
+// among the searches' kernels that neither fill their window nor are a
+// point, the one whose restoration of `crop` is sparsest, if another search
+// confirms it (kPartsAgreement, or kAgreement from a crop apart; the crop's
+// two starts may confirm each other too), with the best agreement among
+// those that confirm it; none (pick found.size()) otherwise. On the 32
+// tuning cases it repaired 2 more photos within 3 dB of the known kernel,
+// and 1 more in each set of 36 held out, none worse than the blurred input.
+// As the first choice it did worse: on the held-out sets it picked the
+// kernel of an echo or of noise, and left 2 to 4 photos worse than blurred.
 struct SecondLook {
   std::size_t pick;
   double agreement = 0.0;
-  double confirmed = 0.0;
 };
 SecondLook second_look(const std::vector<KernelGrid> &found,
                        const std::vector<KernelSearch> &searches, std::size_t starts, bool apart,
                        const GreyImage &crop) {
-  SecondLook look{found.size()};
+  const std::size_t none = found.size();
+  std::size_t pick = none;
   double sparsest = 0.0;
   for (std::size_t s = 0; s < found.size(); ++s) {
     const KernelGrid trimmed = trimmed_kernel(found[s]);
     const KernelShape shape = kernel_shape(trimmed);
-    if (std::max(shape.width, shape.height) >= searches[s].max_size - kWindowMargin ||
-        shape.peak >= kPointPeak)
-      continue;
+    if (fills_window_of(shape, searches[s].max_size) || shape.peak >= kPointPeak) continue;
     const double sparsity = restored_sparsity(crop, trimmed);
-    if (sparsity >= 0.0 && (look.pick == found.size() || sparsity < sparsest)) {
+    if (sparsity >= 0.0 && (pick == none || sparsity < sparsest)) {
       sparsest = sparsity;
-      look.pick = s;
+      pick = s;
     }
   }
-  if (look.pick == found.size()) return look;
+  SecondLook look{none};
+  if (pick == none) return look;
+  double best = 0.0;  // agreement over the agreement needed
   for (std::size_t s = 0; s < found.size(); ++s) {
-    if (s == look.pick) continue;
-    const bool same_crop = s < starts && look.pick < starts;
+    if (s == pick) continue;
+    const bool same_crop = s < starts && pick < starts;
     const double needed = apart && !same_crop ? kAgreement : kPartsAgreement;
-    const double agreement = kernel_agreement(found[look.pick], found[s], kAgreementReach);
-    if (agreement / needed > look.confirmed) {
-      look.confirmed = agreement / needed;
+    const double agreement = kernel_agreement(found[pick], found[s], kAgreementReach);
+    if (agreement / needed > best) {
+      best = agreement / needed;
       look.agreement = agreement;
     }
   }
+  if (best >= 1.0) look.pick = pick;
   return look;
 }
 
@@ -336,11 +340,16 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       }
     }
     bool agreed = result.agreement >= (apart ? kAgreement : kPartsAgreement);
-    KernelGrid trimmed = trimmed_kernel(found[chosen]);
-    KernelShape shape = kernel_shape(trimmed);
-    result.kernel = SampledKernel{trimmed.size, trimmed.size, trimmed.weights};
-    result.kernel_width = shape.width;
-    result.kernel_height = shape.height;
+    KernelGrid trimmed;
+    KernelShape shape;
+    const auto take = [&](const KernelGrid &kernel) {
+      trimmed = trimmed_kernel(kernel);
+      shape = kernel_shape(trimmed);
+      result.kernel = SampledKernel{trimmed.size, trimmed.size, trimmed.weights};
+      result.kernel_width = shape.width;
+      result.kernel_height = shape.height;
+    };
+    take(found[chosen]);
     if (shape.peak >= kPointPeak || (shape.width <= kPointExtent && shape.height <= kPointExtent)) {
       result.found = FoundMotion::none;
       result.length = 1.0;
@@ -358,18 +367,14 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
                  : LineReading{};
     };
     LineReading reading = read_line();
-    bool fills_window = std::max(shape.width, shape.height) >= largest - kWindowMargin;
+    bool fills_window = fills_window_of(shape, largest);
     if ((!agreed && !reading.confirmed) || fills_window) {
       // The first choice would leave the photo as it is: a second look.
       const SecondLook look = second_look(found, searches, starts, apart, crop);
-      if (look.pick < found.size() && look.confirmed >= 1.0) {
+      if (look.pick < found.size()) {
         agreed = true;
         result.agreement = look.agreement;
-        trimmed = trimmed_kernel(found[look.pick]);
-        shape = kernel_shape(trimmed);
-        result.kernel = SampledKernel{trimmed.size, trimmed.size, trimmed.weights};
-        result.kernel_width = shape.width;
-        result.kernel_height = shape.height;
+        take(found[look.pick]);
         reading = read_line();
         fills_window = false;
       }

@@ -346,9 +346,11 @@ class Level {
   Values gradient(const Values &x, int di, int dj) const {
     Values g(x.size());
     for (int i = 0; i < prows_; ++i) {
-      const int ni = (i + di) % prows_;
-      for (int j = 0; j < pcols_; ++j)
-        g[cell(i, j)] = x[cell(ni, (j + dj) % pcols_)] - x[cell(i, j)];
+      const int ni = i + di < prows_ ? i + di : 0;
+      for (int j = 0; j < pcols_; ++j) {
+        const int nj = j + dj < pcols_ ? j + dj : 0;
+        g[cell(i, j)] = x[cell(ni, nj)] - x[cell(i, j)];
+      }
     }
     return g;
   }
@@ -393,16 +395,18 @@ class Level {
       const double keep = lambda / beta;
       std::fill(div.begin(), div.end(), 0.0);
       for (int i = 0; i < prows_; ++i) {
-        const int ni = (i + 1) % prows_;
+        const int ni = i + 1 < prows_ ? i + 1 : 0;
+        const double *row = &x[cell(i, 0)], *below = &x[cell(ni, 0)];
+        double *div_row = &div[cell(i, 0)], *div_below = &div[cell(ni, 0)];
         for (int j = 0; j < pcols_; ++j) {
-          const int nj = (j + 1) % pcols_;
-          double gx = x[cell(i, nj)] - x[cell(i, j)];
-          double gy = x[cell(ni, j)] - x[cell(i, j)];
+          const int nj = j + 1 < pcols_ ? j + 1 : 0;
+          double gx = row[nj] - row[j];
+          double gy = below[j] - row[j];
           if (gx * gx + gy * gy < keep) gx = gy = 0.0;
-          div[cell(i, nj)] += gx;
-          div[cell(i, j)] -= gx;
-          div[cell(ni, j)] += gy;
-          div[cell(i, j)] -= gy;
+          div_row[nj] += gx;
+          div_row[j] -= gx;
+          div_below[j] += gy;
+          div_row[j] -= gy;
         }
       }
       fourier_.forward(div, &G);

@@ -145,6 +145,17 @@ TEST(KernelShape, ALineIsStraightWithItsLengthAndDirection) {
   EXPECT_LT(kernel_shape(grid_of(j_shake(), 9)).straightness, 0.85);
 }
 
+TEST(KernelShape, UnevennessIsThePeakOfTheProfileOverItsMeanInTheMiddle) {
+  EXPECT_NEAR(kernel_shape(grid_of(line_shake(21, 0), 23)).unevenness, 1.0, 1e-12);
+  // A camera slowing down: weights 1, 1.15, ..., 4 along a row (sum 52.5).
+  // The middle 80 % of the weight runs from the fifth cell (1.6; 6.5 summed
+  // by then) to the twentieth (3.85; 48.5 summed), where the profile is the
+  // weights themselves: 3.85 over their mean (1.6 + 3.85) / 2.
+  KernelGrid ramp{23, std::vector<double>(23 * 23, 0.0)};
+  for (int j = 0; j <= 20; ++j) ramp.weights[11 * 23 + 1 + j] = (1.0 + 0.15 * j) / 52.5;
+  EXPECT_NEAR(kernel_shape(ramp).unevenness, 3.85 / 2.725, 1e-9);
+}
+
 TEST(KernelShape, TrimmingKeepsTheMiddleCellTheOrigin) {
   const KernelGrid wide = grid_of(j_shake(), 21);
   const KernelGrid trimmed = trimmed_kernel(wide);

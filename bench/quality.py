@@ -642,6 +642,7 @@ def blind_table(args, workdir):
     if args.picture:
         kernel_picture(pairs, args.picture)
         print(f"kernels, true beside found: {args.picture}")
+    ostrivo = Ostrivo(args.cli, workdir)
     sharp_ok = 0
     for name in SKIMAGE_PHOTOS:
         photo = np.clip(np.round(held_out_photo(name)), 0, 255).astype(np.uint8)

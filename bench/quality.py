@@ -610,9 +610,9 @@ MOSAICS = (("astronaut", "camera", "ihc", "moon"), ("coffee", "ihc", "astronaut"
 
 def mosaic(name):
     """The mosaic called "mosaic N"."""
-    def tile(name):
-        folder = SHARED if name in ("astronaut", "coffee") else SKIMAGE
-        image = load_photo(os.path.join(folder, name + ".png"))
+    def tile(photo):
+        folder = SHARED if photo in ("astronaut", "coffee") else SKIMAGE
+        image = load_photo(os.path.join(folder, photo + ".png"))
         if image.shape[0] >= 512:
             return image[:512, :512]
         return cv2.resize(image[:, 50:562], (512, 512), interpolation=cv2.INTER_AREA)

@@ -762,6 +762,7 @@ KernelShape kernel_shape(const KernelGrid &kernel) {
   if (degrees >= 180.0) degrees -= 180.0;
   shape.direction = degrees;
   double along_min = 1e9, along_max = -1e9, near = 0.0, core = 0.0;
+  double lowest = 0.0, highest = 0.0;  // of every weight, however weak
   int support = 0;
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) {
@@ -777,6 +778,7 @@ KernelShape kernel_shape(const KernelGrid &kernel) {
         along_min = std::min(along_min, along);
         along_max = std::max(along_max, along);
       }
+      if (w > 0.0) lowest = std::min(lowest, along), highest = std::max(highest, along);
     }
   shape.straightness = near / core;
   const double extent = along_max - along_min + 1.0;
@@ -787,13 +789,6 @@ KernelShape kernel_shape(const KernelGrid &kernel) {
   shape.thickness = support / extent;
   // The weight's profile along the axis, a pixel a bin, smoothed over three
   // bins; over the middle 80 % of the weight, its peak over its mean.
-  double lowest = 0.0, highest = 0.0;
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      if (kernel.weights[cells(i, n) + static_cast<std::size_t>(j)] > 0.0) {
-        const double along = (j - cj) * ux + (i - ci) * uy;
-        lowest = std::min(lowest, along), highest = std::max(highest, along);
-      }
   const int bins = static_cast<int>(std::lround(highest - lowest)) + 1;
   Values profile(static_cast<std::size_t>(bins), 0.0);
   for (int i = 0; i < n; ++i)
@@ -811,16 +806,17 @@ KernelShape kernel_shape(const KernelGrid &kernel) {
   }
   last = std::min(last, profile.size() - 1);
   first = std::min(first, last);
-  double top_speed = 0.0, mean_speed = 0.0;
+  // Three-bin sums: their peak over their mean is the smoothed profile's.
+  double heaviest = 0.0, summed = 0.0;
   for (std::size_t b = first; b <= last; ++b) {
-    double smooth = profile[b];
-    if (b > 0) smooth += profile[b - 1];
-    if (b + 1 < profile.size()) smooth += profile[b + 1];
-    top_speed = std::max(top_speed, smooth / 3.0);
-    mean_speed += smooth / 3.0;
+    double three = profile[b];
+    if (b > 0) three += profile[b - 1];
+    if (b + 1 < profile.size()) three += profile[b + 1];
+    heaviest = std::max(heaviest, three);
+    summed += three;
   }
-  mean_speed /= static_cast<double>(last - first + 1);
-  shape.unevenness = mean_speed > 0.0 ? top_speed / mean_speed : 1.0;
+  const double mean = summed / static_cast<double>(last - first + 1);
+  shape.unevenness = mean > 0.0 ? heaviest / mean : 1.0;
   return shape;
 }
 

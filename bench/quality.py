@@ -403,10 +403,9 @@ def held_out_photo(name):
     return photo[crop] if crop is not None else photo
 
 
-def kernel_cases(seed):
+def kernel_cases(seed, names=tuple(SKIMAGE_PHOTOS)):
     """Generated curved shake of 15 to 65 pixels (seeds seed, seed + 1, ...),
     the eight recorded kernels and four straight lines, over the photos."""
-    names = list(SKIMAGE_PHOTOS)
     rng = np.random.default_rng(seed)
     sizes = np.clip(np.round(np.linspace(15, 65, 24) + rng.uniform(-2, 2, 24)), 15, 65)
     rng.shuffle(sizes)
@@ -612,11 +611,21 @@ MOSAICS = (("astronaut", "camera", "ihc", "moon"), ("coffee", "ihc", "astronaut"
            ("moon", "coffee", "camera", "astronaut"))
 
 
+# The photos the estimator's constants are set on (and its tuning shakes, from
+# seed 5000 on): the mosaics' tiles, and what --tune measures to try a change
+# before the held-out tables judge it.
+TUNING_PHOTOS = {"astronaut": SHARED, "coffee": SHARED, "camera": SKIMAGE, "ihc": SKIMAGE,
+                 "coins": SKIMAGE, "moon": SKIMAGE}
+
+
+def tuning_photo(name):
+    return load_photo(os.path.join(TUNING_PHOTOS[name], name + ".png"))
+
+
 def mosaic(name):
     """The mosaic called "mosaic N"."""
     def tile(photo):
-        folder = SHARED if photo in ("astronaut", "coffee") else SKIMAGE
-        image = load_photo(os.path.join(folder, photo + ".png"))
+        image = tuning_photo(photo)
         if image.shape[0] >= 512:
             return image[:512, :512]
         return cv2.resize(image[:, 50:562], (512, 512), interpolation=cv2.INTER_AREA)
@@ -636,23 +645,10 @@ def large_cases(seed):
                      for j in range(1, 9)]
 
 
-# The photos the estimator's constants are set on (and its tuning shakes, from
-# seed 5000 on): what --tune measures, to try a change before the held-out
-# tables judge it.
-TUNING_PHOTOS = {"astronaut": SHARED, "coffee": SHARED, "camera": SKIMAGE, "ihc": SKIMAGE,
-                 "coins": SKIMAGE, "moon": SKIMAGE}
-
-
-def tuning_cases(seed):
-    """As kernel_cases, over the tuning photos, without the straight lines."""
-    names = list(TUNING_PHOTOS)
-    return [(names[i % 6] if i < 24 else names[(i - 21) % 6], k, label)
-            for i, (_, k, label) in enumerate(kernel_cases(seed)[:32])]
-
-
 def tune_table(args, workdir):
-    blind_rows(args, workdir, tuning_cases(args.seed)[:args.cases or None],
-               lambda name: load_photo(os.path.join(TUNING_PHOTOS[name], name + ".png")))
+    """The --blind table without its straight lines, on the tuning photos."""
+    cases = kernel_cases(args.seed, tuple(TUNING_PHOTOS))[:32]
+    blind_rows(args, workdir, cases[:args.cases or None], tuning_photo)
 
 
 def large_table(args, workdir):

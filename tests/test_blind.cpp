@@ -156,6 +156,16 @@ TEST(KernelShape, UnevennessIsThePeakOfTheProfileOverItsMeanInTheMiddle) {
   EXPECT_NEAR(kernel_shape(ramp).unevenness, 3.85 / 2.725, 1e-9);
 }
 
+TEST(KernelShape, APathBesideAParallelEchoIsSeparableAndABendIsNot) {
+  // A row of 9 cells and a third as heavy a copy two rows below it: one
+  // profile along (9 equal cells) times one across (1, 0, 1/3).
+  KernelGrid echo = grid_of(line_shake(9, 0), 11);
+  for (int j = 0; j < 11; ++j) echo.weights[7 * 11 + j] = echo.weights[5 * 11 + j] / 3.0;
+  EXPECT_NEAR(kernel_shape(echo).separable, 1.0, 1e-9);
+  EXPECT_NEAR(kernel_shape(grid_of(line_shake(9, 0), 11)).separable, 1.0, 1e-9);
+  EXPECT_LT(kernel_shape(grid_of(j_shake(), 9)).separable, 0.9);
+}
+
 TEST(KernelShape, TrimmingKeepsTheMiddleCellTheOrigin) {
   const KernelGrid wide = grid_of(j_shake(), 21);
   const KernelGrid trimmed = trimmed_kernel(wide);
@@ -236,7 +246,7 @@ TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
   EXPECT_FALSE(found_motion(sharp));
 }
 
-TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyAlongItButNotOneCurvedAlongIt) {
+TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyOrEchoedAlongItButNotOneCurvedAlongIt) {
   // 21 cells along the rows: the spectrum's line, and the kernel found.
   constexpr int kSize = 31;
   const Drawn path = line_shake(21, 0.0);
@@ -256,6 +266,14 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyAlongItButNotOneCurvedAlon
   const LineReading hazy_reading = line_reading(hazy, 21.0, 0.0);
   EXPECT_TRUE(hazy_reading.confirmed);
   EXPECT_TRUE(hazy_reading.straight);
+
+  // The thin path beside an echo of itself, as heavy, two rows away: alike
+  // to the line by about 1 / sqrt(2) only, but straight.
+  KernelGrid echoed = thin;
+  for (const Cell &c : path)
+    echoed.weights[static_cast<std::size_t>(c.row + 2 + kSize / 2) * kSize + c.col + kSize / 2] +=
+        1.0 / path.size();
+  EXPECT_TRUE(line_reading(echoed, 21.0, 0.0).straight);
 
   // A thin arc bowed three cells off the line: the spectrum of a shake
   // curved this much still shows about the line, and the arc is its shape.

@@ -67,6 +67,9 @@ constexpr double kCoreShare = 0.2;
 // The share of a kernel's weight at each end of its line that its
 // unevenness leaves out (KernelShape).
 constexpr double kProfileEnds = 0.1;
+// Rounds of the power iteration that finds how separable a kernel is (more
+// than its grids, of at most 2 x 256 bins a side, need to settle).
+constexpr int kSeparableRounds = 50;
 // The blocks over which the crop's choice adds up gradients.
 constexpr int kScoreBlock = 32;
 // A second window shares at most this share of the first's area.
@@ -722,6 +725,64 @@ KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight)
   return found.empty() ? KernelGrid{} : found.front();
 }
 
+namespace {
+
+// How much of a kernel one profile along its axis (through (ci, cj), along
+// (ux, uy)) times one profile across it holds: the kernel is laid out on a
+// grid along and across the axis (bilinearly, a cell a bin) and its largest
+// singular value squared is taken over the sum of the grid's squares. 1 for
+// a straight path, and for a straight path beside copies of itself parallel
+// to it; less where the path bends.
+double separable_share(const KernelGrid &kernel, double ci, double cj, double ux, double uy) {
+  const int n = kernel.size, bins = 2 * n + 2;  // along and across lie within n of the centre
+  Values grid(cells(bins, bins), 0.0);          // [along][across]
+  const auto at = [&](int along, int across) -> double & {
+    return grid[cells(along, bins) + static_cast<std::size_t>(across)];
+  };
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const double w = kernel.weights[cells(i, n) + static_cast<std::size_t>(j)];
+      if (w <= 0.0) continue;
+      const double a = (j - cj) * ux + (i - ci) * uy + n;
+      const double c = -(j - cj) * uy + (i - ci) * ux + n;
+      const int a0 = static_cast<int>(std::floor(a)), c0 = static_cast<int>(std::floor(c));
+      const double fa = a - a0, fc = c - c0;
+      at(a0, c0) += w * (1 - fa) * (1 - fc);
+      at(a0, c0 + 1) += w * (1 - fa) * fc;
+      at(a0 + 1, c0) += w * fa * (1 - fc);
+      at(a0 + 1, c0 + 1) += w * fa * fc;
+    }
+  double total = 0.0;
+  for (double g : grid) total += g * g;
+  if (total <= 0.0) return 1.0;
+  // Power iteration on grid^T grid, from the profile across the axis.
+  Values across(static_cast<std::size_t>(bins), 0.0), along(static_cast<std::size_t>(bins));
+  for (int a = 0; a < bins; ++a)
+    for (int c = 0; c < bins; ++c) across[static_cast<std::size_t>(c)] += at(a, c);
+  double top = 0.0;  // the largest singular value, squared
+  for (int round = 0; round < kSeparableRounds; ++round) {
+    double norm = 0.0;
+    for (double x : across) norm += x * x;
+    if (norm <= 0.0) break;
+    norm = std::sqrt(norm);
+    for (double &x : across) x /= norm;
+    top = 0.0;
+    for (int a = 0; a < bins; ++a) {
+      double dot = 0.0;
+      for (int c = 0; c < bins; ++c) dot += at(a, c) * across[static_cast<std::size_t>(c)];
+      along[static_cast<std::size_t>(a)] = dot;
+      top += dot * dot;
+    }
+    std::fill(across.begin(), across.end(), 0.0);
+    for (int a = 0; a < bins; ++a)
+      for (int c = 0; c < bins; ++c)
+        across[static_cast<std::size_t>(c)] += at(a, c) * along[static_cast<std::size_t>(a)];
+  }
+  return std::min(1.0, top / total);
+}
+
+}  // namespace
+
 KernelShape kernel_shape(const KernelGrid &kernel) {
   KernelShape shape;
   const int n = kernel.size;
@@ -817,6 +878,7 @@ KernelShape kernel_shape(const KernelGrid &kernel) {
   }
   const double mean = summed / static_cast<double>(last - first + 1);
   shape.unevenness = mean > 0.0 ? heaviest / mean : 1.0;
+  shape.separable = separable_share(kernel, ci, cj, ux, uy);
   return shape;
 }
 

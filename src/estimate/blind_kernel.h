@@ -127,6 +127,12 @@ struct KernelShape {
                             // the middle 80 % of the weight. 1 for a motion
                             // at constant speed; a camera that slows down
                             // at one end leaves a heavy end.
+  double separable = 1.0;   // how much of it one profile along that line
+                            // times one across it holds (the largest
+                            // singular value squared over the sum of the
+                            // squares, on a grid along and across the line):
+                            // 1 for a straight path, even beside parallel
+                            // copies of itself; less where the path bends.
 };
 KernelShape kernel_shape(const KernelGrid &kernel);
 

@@ -164,6 +164,11 @@ TEST(KernelShape, APathBesideAParallelEchoIsSeparableAndABendIsNot) {
   EXPECT_NEAR(kernel_shape(echo).separable, 1.0, 1e-9);
   EXPECT_NEAR(kernel_shape(grid_of(line_shake(9, 0), 11)).separable, 1.0, 1e-9);
   EXPECT_LT(kernel_shape(grid_of(j_shake(), 9)).separable, 0.9);
+  // Nearly all the weight in one corner, a trace in the opposite one: the
+  // trace lies about 1.4 sizes from the centre, along the diagonal axis.
+  KernelGrid corners{9, std::vector<double>(81, 0.0)};
+  corners.weights[0] = 1.0, corners.weights[80] = 1e-3;
+  EXPECT_NEAR(kernel_shape(corners).separable, 1.0, 1e-6);
 }
 
 TEST(KernelShape, TrimmingKeepsTheMiddleCellTheOrigin) {

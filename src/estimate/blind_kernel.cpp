@@ -68,7 +68,7 @@ constexpr double kCoreShare = 0.2;
 // unevenness leaves out (KernelShape).
 constexpr double kProfileEnds = 0.1;
 // Rounds of the power iteration that finds how separable a kernel is (more
-// than its grids, of at most 2 x 256 bins a side, need to settle).
+// than the grids of the kernels found need to settle).
 constexpr int kSeparableRounds = 50;
 // The blocks over which the crop's choice adds up gradients.
 constexpr int kScoreBlock = 32;
@@ -734,8 +734,10 @@ namespace {
 // a straight path, and for a straight path beside copies of itself parallel
 // to it; less where the path bends.
 double separable_share(const KernelGrid &kernel, double ci, double cj, double ux, double uy) {
-  const int n = kernel.size, bins = 2 * n + 2;  // along and across lie within n of the centre
-  Values grid(cells(bins, bins), 0.0);          // [along][across]
+  // Every cell lies within sqrt(2) n of the centre, along and across.
+  const int n = kernel.size, reach = static_cast<int>(std::ceil(std::sqrt(2.0) * n));
+  const int bins = 2 * reach + 2;
+  Values grid(cells(bins, bins), 0.0);  // [along][across]
   const auto at = [&](int along, int across) -> double & {
     return grid[cells(along, bins) + static_cast<std::size_t>(across)];
   };
@@ -743,8 +745,8 @@ double separable_share(const KernelGrid &kernel, double ci, double cj, double ux
     for (int j = 0; j < n; ++j) {
       const double w = kernel.weights[cells(i, n) + static_cast<std::size_t>(j)];
       if (w <= 0.0) continue;
-      const double a = (j - cj) * ux + (i - ci) * uy + n;
-      const double c = -(j - cj) * uy + (i - ci) * ux + n;
+      const double a = (j - cj) * ux + (i - ci) * uy + reach;
+      const double c = -(j - cj) * uy + (i - ci) * ux + reach;
       const int a0 = static_cast<int>(std::floor(a)), c0 = static_cast<int>(std::floor(c));
       const double fa = a - a0, fc = c - c0;
       at(a0, c0) += w * (1 - fa) * (1 - fc);

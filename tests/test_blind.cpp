@@ -28,6 +28,10 @@ constexpr double kMatchingKernel = 0.6;      // correlation of found and true ke
 constexpr double kLongShakeNoise = 6.0;      // levels of 255
 constexpr double kCleanMatch = 0.7;          // a long path found without a haze around it
 constexpr double kHaze = 0.4;                // of a path cell's weight, per cell of haze beside it
+// The straight estimate's evidence of a line: as photos of curved shake give
+// it, and as clear as a straight blur's spectrum shows.
+constexpr double kBlurredZeros = 1.5;
+constexpr double kClearZeros = 2.4;
 
 // A kernel drawn as cells (row, col) offset from its origin, equal weights.
 struct Cell {
@@ -256,9 +260,9 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyOrEchoedAlongItButNotOneCu
   constexpr int kSize = 31;
   const Drawn path = line_shake(21, 0.0);
   const KernelGrid thin = grid_of(path, kSize);
-  EXPECT_TRUE(line_reading(thin, 21.0, 0.0).straight);
-  EXPECT_FALSE(line_reading(thin, 21.0, 45.0).confirmed);
-  EXPECT_FALSE(line_reading(thin, 9.0, 0.0).confirmed);
+  EXPECT_TRUE(line_reading(thin, 21.0, 0.0, kBlurredZeros).straight);
+  EXPECT_FALSE(line_reading(thin, 21.0, 45.0, kClearZeros).confirmed);
+  EXPECT_FALSE(line_reading(thin, 9.0, 0.0, kClearZeros).confirmed);
 
   // The same path in a haze three cells deep on either side, as fur and
   // other fine repeated texture leave beside a straight blur's path.
@@ -268,7 +272,7 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyOrEchoedAlongItButNotOneCu
       if (off != 0)
         hazy.weights[static_cast<std::size_t>(c.row + off + kSize / 2) * kSize + c.col +
                      kSize / 2] += kHaze / path.size();
-  const LineReading hazy_reading = line_reading(hazy, 21.0, 0.0);
+  const LineReading hazy_reading = line_reading(hazy, 21.0, 0.0, kBlurredZeros);
   EXPECT_TRUE(hazy_reading.confirmed);
   EXPECT_TRUE(hazy_reading.straight);
 
@@ -278,16 +282,24 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyOrEchoedAlongItButNotOneCu
   for (const Cell &c : path)
     echoed.weights[static_cast<std::size_t>(c.row + 2 + kSize / 2) * kSize + c.col + kSize / 2] +=
         1.0 / path.size();
-  EXPECT_TRUE(line_reading(echoed, 21.0, 0.0).straight);
+  EXPECT_TRUE(line_reading(echoed, 21.0, 0.0, kBlurredZeros).straight);
+
+  // 31 cells where the spectrum reads 21, as an echo further along the
+  // path lengthens the kernel: the line stands for it only where the
+  // spectrum's zeros are clear.
+  const KernelGrid longer = grid_of(line_shake(31, 0.0), kSize + 16);
+  EXPECT_FALSE(line_reading(longer, 21.0, 0.0, kBlurredZeros).confirmed);
+  EXPECT_TRUE(line_reading(longer, 21.0, 0.0, kClearZeros).straight);
 
   // A thin arc bowed three cells off the line: the spectrum of a shake
   // curved this much still shows about the line, and the arc is its shape.
   Drawn arc;
   for (int c = -10; c <= 10; ++c)
     arc.push_back({static_cast<int>(std::lround(3.0 * (1.0 - c * c / 100.0))), c});
-  const LineReading arc_reading = line_reading(grid_of(arc, kSize), 21.0, 0.0);
+  const LineReading arc_reading = line_reading(grid_of(arc, kSize), 21.0, 0.0, kBlurredZeros);
   EXPECT_TRUE(arc_reading.confirmed);
   EXPECT_FALSE(arc_reading.straight);
+  EXPECT_FALSE(line_reading(grid_of(arc, kSize), 21.0, 0.0, kClearZeros).straight);
 }
 
 TEST(BlindEstimate, TheTrueKernelRestoresTheSparsestPhoto) {

@@ -146,15 +146,16 @@ double kernel_agreement(const KernelGrid &a, const KernelGrid &b, int reach);
 KernelGrid trimmed_kernel(const KernelGrid &kernel);
 
 // What a kernel found (trimmed) says of a straight line of `length` pixels
-// along `degrees` that the photo's spectrum shows (shake_estimate.cpp):
-// whether the two readings confirm each other (about as long, about the same
-// direction), and if so whether the kernel is that line, so that the line
-// repairs it.
+// along `degrees` that the photo's spectrum shows with `evidence` (the
+// straight estimate's line_evidence) (shake_estimate.cpp): whether the two
+// readings confirm each other (about as long, about the same direction), and
+// if so whether the kernel is that line, so that the line repairs it.
 struct LineReading {
   bool confirmed = false;
   bool straight = false;
 };
-LineReading line_reading(const KernelGrid &trimmed, double length, double degrees);
+LineReading line_reading(const KernelGrid &trimmed, double length, double degrees,
+                         double evidence);
 
 // How sparse the gradients of `crop` restored with `kernel` are (as a repair
 // restores it, by the sparse solver): their magnitudes' L1 norm over their

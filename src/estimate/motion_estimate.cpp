@@ -404,6 +404,7 @@ MotionEstimate estimate(const PixelRegion &region, double scale) {
   const Length length = find_length(cells, tiles.n, signal_ring, direction);
 
   const double evidence = length.fit + 2.0 * length.sharpness;
+  result.line_evidence = evidence;
   const double belief = 1.0 / (1.0 + std::exp(-(evidence - kMotionEvidence) / kEvidenceScale));
   if (evidence < kMotionEvidence) {
     result.length = 1.0;

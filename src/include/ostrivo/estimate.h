@@ -29,6 +29,11 @@ struct MotionEstimate {
   double direction = 0.0;       // degrees in [0, 180): a motion along 30 is the same as along 210
   double k = kKRange.fallback;  // a Wiener constant for the repair
   double confidence = 0.0;      // 0 to 1: how clearly the photo shows the motion (or none)
+  // The straight estimate's evidence of a line, which its confidence grows
+  // from: how well the spectrum's profile across the line follows a
+  // straight motion's, plus twice how sharply that picks one length
+  // (motion_estimate.h). A motion is reported from 0.95.
+  double line_evidence = 0.0;
   double noise = 0.0;           // sigma of the noise, levels of 255
   // estimate_shake only: the kernel found (an odd square around its middle
   // cell), and the extent of its weights above 5 % of its peak; the kernel

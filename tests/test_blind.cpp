@@ -32,6 +32,7 @@ constexpr double kHaze = 0.4;                // of a path cell's weight, per cel
 // it, and as clear as a straight blur's spectrum shows.
 constexpr double kBlurredZeros = 1.5;
 constexpr double kClearZeros = 2.4;
+constexpr int kGrain = 40;  // levels of fine random detail over a scene
 
 // A kernel drawn as cells (row, col) offset from its origin, equal weights.
 struct Cell {
@@ -71,7 +72,8 @@ KernelGrid grid_of(const Drawn &drawn, int size) {
 
 // Flat rectangles and discs of random grey on a kSide area and its margin,
 // blurred by `drawn` (none: sharp), with noise; grey bytes.
-std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5, double sigma = kNoise) {
+std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5, double sigma = kNoise,
+                                 int grain = 0) {
   const int n = kSide + 2 * kMargin;
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> at(0, n - 1), size(8, 60), level(30, 225);
@@ -83,6 +85,10 @@ std::vector<unsigned char> scene(const Drawn &drawn, unsigned seed = 5, double s
       for (int j = std::max(0, cj - w); j < std::min(n, cj + w); ++j)
         if (!disc || (i - ci) * (i - ci) + (j - cj) * (j - cj) < h * h)
           canvas[static_cast<std::size_t>(i) * n + j] = v;
+  }
+  if (grain > 0) {
+    std::uniform_int_distribution<int> speck(-grain, grain);
+    for (double &v : canvas) v += speck(rng);
   }
   std::normal_distribution<double> noise(0.0, sigma);
   std::vector<unsigned char> out(static_cast<std::size_t>(kSide) * kSide);
@@ -249,6 +255,13 @@ TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
   EXPECT_EQ(straight.found, FoundMotion::line);
   EXPECT_NEAR(straight.length, 14.0 * std::sqrt(2.0) + 1.0, kLengthTolerance);
   EXPECT_LT(angle_error(straight.direction, 45.0), kDirectionTolerance);
+
+  // Five cells across, on a grainy scene (whose spectrum shows the line):
+  // the kernel's heaviest cell weighs as much as a sharp photo's, yet the
+  // line confirms it as a motion.
+  const MotionEstimate short_line = shake_of(scene(line_shake(5, 0.0), 5, kNoise, kGrain));
+  EXPECT_EQ(short_line.found, FoundMotion::line);
+  EXPECT_NEAR(short_line.length, 5.0, kLengthTolerance);
 
   const MotionEstimate sharp = shake_of(scene({}));
   EXPECT_EQ(sharp.found, FoundMotion::none);

@@ -36,12 +36,11 @@
 //      - a kernel along the line the straight estimate found (about as long,
 //        about the same direction) and alike to that line drawn as a kernel
 //        (kLineMatch, or less where the kernel is diffuse or a straight
-//        path beside parallel echoes of itself; where the spectrum's zero
-//        lines are clear, any such straight path, even one lengthened by
-//        its echoes), its weight
-//        spread evenly along it (a constant speed): a straight line,
-//        repaired by the smooth line model with the straight estimate's
-//        finer reading. Two independent readings must agree: a line whose
+//        path beside parallel echoes of itself), its weight spread evenly
+//        along it (a constant speed) -- or, where the spectrum's zero lines
+//        are clear, any straight path along it, even one lengthened or
+//        heaped by its echoes: a straight line, repaired by the smooth line
+//        model with the straight estimate's finer reading. Two independent readings must agree: a line whose
 //        length came from the kernel alone, and was wrong, would ruin the
 //        photo, where a repair with the kernel itself is safe;
 //      - otherwise the kernel itself.

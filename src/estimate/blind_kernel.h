@@ -146,8 +146,8 @@ double kernel_agreement(const KernelGrid &a, const KernelGrid &b, int reach);
 KernelGrid trimmed_kernel(const KernelGrid &kernel);
 
 // What a kernel found (trimmed) says of a straight line of `length` pixels
-// along `degrees` that the photo's spectrum shows with `evidence` (the
-// straight estimate's line_evidence) (shake_estimate.cpp): whether the two
+// along `degrees` that the photo's spectrum shows, with the straight
+// estimate's line_evidence `evidence` (shake_estimate.cpp): whether the two
 // readings confirm each other (about as long, about the same direction), and
 // if so whether the kernel is that line, so that the line repairs it.
 struct LineReading {

@@ -40,9 +40,10 @@
 //        along it (a constant speed) -- or, where the spectrum's zero lines
 //        are clear, any straight path along it, even one lengthened or
 //        heaped by its echoes: a straight line, repaired by the smooth line
-//        model with the straight estimate's finer reading. Two independent readings must agree: a line whose
-//        length came from the kernel alone, and was wrong, would ruin the
-//        photo, where a repair with the kernel itself is safe;
+//        model with the straight estimate's finer reading. Two independent
+//        readings must agree: a line whose length came from the kernel
+//        alone, and was wrong, would ruin the photo, where a repair with
+//        the kernel itself is safe;
 //      - otherwise the kernel itself.
 //   The line that fits the kernel (its principal axis, and its length from
 //   the weights' spread along it) gives the length and direction, except where the straight
@@ -147,8 +148,7 @@ constexpr double kSameShare = 0.3;       // of the kernel's length
 // of them 2.25 or more; 142 curved shakes and recorded kernels, on the
 // tuning photos, the held-out ones and the mosaics, at most 2.17 (a
 // recorded kernel on a mosaic, whose tiles' seams are straight edges; the
-// others at most 1.95, as a shake that turns or changes speed fills the
-// zeros of a straight motion's spectrum). Those of 2 or more were 12 to 38
+// others at most 1.95). Those of 2 or more were 12 to 38
 // degrees off the kernel's direction and 0.75 to 0.79 separable. Two
 // straight blurs whose kernels came out echoed (5 px longer than the line,
 // or alike 0.61 and 0.88 separable), at 2.3 and 2.41, had repaired 2.5 and

@@ -85,12 +85,12 @@ bool canalRestoration(const double *in, const fftw_complex *H, int rows, int col
                       [H, K, rows, cols](int c0, int w, fftw_complex *Y) {
                         for_spectrum_columns(
                             rows, cols, c0, w,
-                            [&](std::size_t k) {
+                            [&](std::size_t k, std::size_t c, int, int) {
                               fftw_complex weight;
                               wiener_weight(&H[k], K, &weight);
-                              multiply_in_place(&Y[k], &weight);
+                              multiply_in_place(&Y[c], &weight);
                             },
-                            Y, H);
+                            H);
                       });
 }
 
@@ -98,7 +98,8 @@ bool blurFrameOfCanal(const double *in, const fftw_complex *H, int rows, int col
   return filter_plane(
       in, rows, cols, *out, round_blurred, [H, rows, cols](int c0, int w, fftw_complex *Y) {
         for_spectrum_columns(
-            rows, cols, c0, w, [&](std::size_t k) { multiply_in_place(&Y[k], &H[k]); }, Y, H);
+            rows, cols, c0, w,
+            [&](std::size_t k, std::size_t c, int, int) { multiply_in_place(&Y[c], &H[k]); }, H);
       });
 }
 

@@ -134,11 +134,11 @@ class Region {
     transform_taps(transform_, plan_.taps, [&](int c0, int w, fftw_complex *S) {
       for_spectrum_columns(
           rows, cols, c0, w,
-          [&](std::size_t k) {
-            H[k][0] = S[k][0];
-            H[k][1] = S[k][1];
+          [&](std::size_t k, std::size_t c, int, int) {
+            H[k][0] = S[c][0];
+            H[k][1] = S[c][1];
           },
-          S, H.get());
+          H.get());
     });
     for (int ch = 0; ch < channels_; ++ch) {
       const auto drain = write_rows(ch, plan_.exact_halves);
@@ -147,7 +147,8 @@ class Region {
           source_rows(ch),
           [&](int c0, int w, fftw_complex *Y) {
             for_spectrum_columns(
-                rows, cols, c0, w, [&](std::size_t k) { multiply_in_place(&Y[k], &H[k]); }, Y,
+                rows, cols, c0, w,
+                [&](std::size_t k, std::size_t c, int, int) { multiply_in_place(&Y[c], &H[k]); },
                 H.get());
           },
           [&](int r0, int n, double *plane_rows) { drain(r0, n, plane_rows, divisor); });

@@ -60,9 +60,9 @@ class SparseSolver : public Solver {
 
   void take_psf(const std::vector<PsfTap> &taps) {
     transform_taps(transform_, taps, [&](int c0, int w, fftw_complex *S) {
-      each_element(c0, w, [&](std::size_t k, int, int) {
-        H_[k][0] = S[k][0];
-        H_[k][1] = S[k][1];
+      each_element(c0, w, [&](std::size_t k, std::size_t c, int, int) {
+        H_[k][0] = S[c][0];
+        H_[k][1] = S[c][1];
       });
     });
   }
@@ -98,15 +98,11 @@ class SparseSolver : public Solver {
   std::size_t plane_size() const { return plane_cells(g_.rows, g_.cols); }
   std::size_t width() const { return static_cast<std::size_t>(g_.cols); }
 
-  // Calls f(k, i, j) for every element (i, j) of spectrum columns
-  // [c0, c0 + w), k its index.
+  // Calls f(k, c, i, j) for every element (i, j) of spectrum columns
+  // [c0, c0 + w), k its index in a whole spectrum, c in the step's chunk.
   template <typename F>
   void each_element(int c0, int w, const F &f) const {
-    const auto hc = static_cast<std::size_t>(half_columns(g_.cols));
-    for (int i = 0; i < g_.rows; ++i) {
-      const std::size_t row = static_cast<std::size_t>(i) * hc;
-      for (int j = c0; j < c0 + w; ++j) f(row + static_cast<std::size_t>(j), i, j);
-    }
+    for_spectrum_columns(g_.rows, g_.cols, c0, w, f, spare_.get(), H_.get());
   }
 
   // x starts as the Wiener restoration (K = kStartK) of the observed plane;
@@ -118,13 +114,13 @@ class SparseSolver : public Solver {
           keep_observed(r0, n, rows);
         },
         [&](int c0, int w, fftw_complex *S) {
-          each_element(c0, w, [&](std::size_t k, int, int) {
+          each_element(c0, w, [&](std::size_t k, std::size_t c, int, int) {
             const double hr = H_[k][0], hi = H_[k][1];
             const double inv = 1.0 / (hr * hr + hi * hi + kStartK);
-            const double xr = (hr * S[k][0] + hi * S[k][1]) * inv;
-            const double xi = (hr * S[k][1] - hi * S[k][0]) * inv;
-            S[k][0] = xr;
-            S[k][1] = xi;
+            const double xr = (hr * S[c][0] + hi * S[c][1]) * inv;
+            const double xi = (hr * S[c][1] - hi * S[c][0]) * inv;
+            S[c][0] = xr;
+            S[c][1] = xi;
             spare_[k][0] = hr * xr - hi * xi;
             spare_[k][1] = hr * xi + hi * xr;
           });
@@ -137,9 +133,9 @@ class SparseSolver : public Solver {
   void blurred_x(double divisor) {
     transform_.inverse(
         [&](int c0, int w, fftw_complex *S) {
-          each_element(c0, w, [&](std::size_t k, int, int) {
-            S[k][0] = spare_[k][0];
-            S[k][1] = spare_[k][1];
+          each_element(c0, w, [&](std::size_t k, std::size_t c, int, int) {
+            S[c][0] = spare_[k][0];
+            S[c][1] = spare_[k][1];
           });
         },
         [&](int r0, int n, double *rows) { store(kx_.get(), r0, n, rows, divisor); });
@@ -191,14 +187,14 @@ class SparseSolver : public Solver {
           return true;
         },
         [&](int c0, int w, fftw_complex *S) {
-          each_element(c0, w, [&](std::size_t k, int i, int j) {
+          each_element(c0, w, [&](std::size_t k, std::size_t c, int i, int j) {
             const double hr = H_[k][0], hi = H_[k][1];
             const double inv =
                 1.0 /
                 (hr * hr + hi * hi +
                  g * (row_d2_[static_cast<std::size_t>(i)] + col_d2_[static_cast<std::size_t>(j)]));
-            spare_[k][0] = (hr * S[k][0] + hi * S[k][1]) * inv;
-            spare_[k][1] = (hr * S[k][1] - hi * S[k][0]) * inv;
+            spare_[k][0] = (hr * S[c][0] + hi * S[c][1]) * inv;
+            spare_[k][1] = (hr * S[c][1] - hi * S[c][0]) * inv;
           });
         });
   }
@@ -263,16 +259,16 @@ class SparseSolver : public Solver {
           }
         },
         [&](int c0, int w, fftw_complex *S) {
-          each_element(c0, w, [&](std::size_t k, int i, int j) {
+          each_element(c0, w, [&](std::size_t k, std::size_t c, int i, int j) {
             const double hr = H_[k][0], hi = H_[k][1];
             const double ginv =
                 g /
                 (hr * hr + hi * hi +
                  g * (row_d2_[static_cast<std::size_t>(i)] + col_d2_[static_cast<std::size_t>(j)]));
-            const double xr = spare_[k][0] + S[k][0] * ginv;
-            const double xi = spare_[k][1] + S[k][1] * ginv;
-            S[k][0] = xr;
-            S[k][1] = xi;
+            const double xr = spare_[k][0] + S[c][0] * ginv;
+            const double xi = spare_[k][1] + S[c][1] * ginv;
+            S[c][0] = xr;
+            S[c][1] = xi;
             if (!last) {
               spare_[k][0] = hr * xr - hi * xi;
               spare_[k][1] = hr * xi + hi * xr;

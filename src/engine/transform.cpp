@@ -1,6 +1,7 @@
 #include "engine/transform.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace ostrivo {
 
@@ -32,8 +33,11 @@ RegionTransform::RegionTransform(int rows, int cols, WorkerPool &pool)
       spectrum_(spectrum_cells(rows, cols)),
       row_buffers_(rows > 0 && cols > 0 ? chunk_stride(cols) * static_cast<std::size_t>(pool.size())
                                         : 0),
-      buffer_stride_(chunk_stride(cols)) {
-  if (rows <= 0 || cols <= 0 || !spectrum_ || !row_buffers_) return;
+      buffer_stride_(chunk_stride(cols)),
+      column_buffers_(rows > 0 && cols > 0 ? static_cast<std::size_t>(rows) * kColumnChunk *
+                                                 static_cast<std::size_t>(pool.size())
+                                           : 0) {
+  if (rows <= 0 || cols <= 0 || !spectrum_ || !row_buffers_ || !column_buffers_) return;
   fftw_complex *S = spectrum_.get();
   double *buffer = row_buffers_.get();
   const int n_cols[1] = {cols};
@@ -45,7 +49,6 @@ RegionTransform::RegionTransform(int rows, int cols, WorkerPool &pool)
   const int row_sizes[2] = {std::min(kRowChunk, rows), tail(rows, kRowChunk)};
   const int row_starts[2] = {0, rows - row_sizes[1]};
   const int col_sizes[2] = {std::min(kColumnChunk, hc), tail(hc, kColumnChunk)};
-  const int col_starts[2] = {0, hc - col_sizes[1]};
   for (int p = 0; p < 2; ++p) {
     if (row_sizes[p] > 0 && (p == 0 || row_sizes[1] != 0)) {
       fftw_complex *out = S + static_cast<std::size_t>(row_starts[p]) * hc;
@@ -56,11 +59,15 @@ RegionTransform::RegionTransform(int rows, int cols, WorkerPool &pool)
       if (!row_forward_[p] || !row_inverse_[p]) return;
     }
     if (col_sizes[p] > 0 && (p == 0 || col_sizes[1] != 0)) {
-      fftw_complex *at = S + col_starts[p];
-      column_forward_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr, hc, 1, at,
-                                                  nullptr, hc, 1, FFTW_FORWARD, FFTW_ESTIMATE));
-      column_inverse_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr, hc, 1, at,
-                                                  nullptr, hc, 1, FFTW_BACKWARD, FFTW_ESTIMATE));
+      // In place in a column buffer: element (i, j) of the chunk at
+      // i * kColumnChunk + j, the shorter last chunk likewise.
+      fftw_complex *at = column_buffers_.get();
+      column_forward_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr,
+                                                  kColumnChunk, 1, at, nullptr, kColumnChunk, 1,
+                                                  FFTW_FORWARD, FFTW_ESTIMATE));
+      column_inverse_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr,
+                                                  kColumnChunk, 1, at, nullptr, kColumnChunk, 1,
+                                                  FFTW_BACKWARD, FFTW_ESTIMATE));
       if (!column_forward_[p] || !column_inverse_[p]) return;
     }
   }
@@ -69,6 +76,11 @@ RegionTransform::RegionTransform(int rows, int cols, WorkerPool &pool)
 
 double *RegionTransform::row_buffer(int thread) const {
   return row_buffers_.get() + buffer_stride_ * static_cast<std::size_t>(thread);
+}
+
+fftw_complex *RegionTransform::column_buffer(int thread) const {
+  return column_buffers_.get() +
+         static_cast<std::size_t>(rows_) * kColumnChunk * static_cast<std::size_t>(thread);
 }
 
 void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, StepFn step_fn,
@@ -103,14 +115,29 @@ void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, St
   // Columns: transform a chunk (unless only the inverse runs), let the
   // caller's step see it, and (for a filter) transform it back while it is
   // still in cache.
-  pool_.run(static_cast<std::size_t>(col_chunks), [&](std::size_t c, int /*thread*/) {
+  pool_.run(static_cast<std::size_t>(col_chunks), [&](std::size_t c, int thread) {
     const int chunk = static_cast<int>(c);
     const int c0 = chunk * kColumnChunk;
     const int w = std::min(kColumnChunk, hc - c0);
-    fftw_complex *at = S + c0;
-    if (fill_fn != nullptr) fftw_execute_dft(column_forward_[col_plan(chunk)].get(), at, at);
-    step_fn(step, c0, w, S);
-    if (drain_fn != nullptr) fftw_execute_dft(column_inverse_[col_plan(chunk)].get(), at, at);
+    const int plan = col_plan(chunk);
+    fftw_complex *buffer = column_buffer(thread);
+    const std::size_t bytes = static_cast<std::size_t>(w) * sizeof(fftw_complex);
+    const auto row_at = [&](int i) {
+      return S + static_cast<std::size_t>(i) * static_cast<std::size_t>(hc) +
+             static_cast<std::size_t>(c0);
+    };
+    const auto chunk_at = [&](int i) {
+      return buffer + static_cast<std::size_t>(i) * static_cast<std::size_t>(kColumnChunk);
+    };
+    if (fill_fn != nullptr) {
+      for (int i = 0; i < rows_; ++i) std::memcpy(chunk_at(i), row_at(i), bytes);
+      fftw_execute_dft(column_forward_[plan].get(), buffer, buffer);
+    }
+    step_fn(step, c0, w, buffer);
+    if (drain_fn != nullptr) {
+      fftw_execute_dft(column_inverse_[plan].get(), buffer, buffer);
+      for (int i = 0; i < rows_; ++i) std::memcpy(row_at(i), chunk_at(i), bytes);
+    }
   });
   if (drain_fn == nullptr) return;
 

@@ -19,7 +19,10 @@ class WienerSolver : public Solver {
         [&](int r0, int n, double *plane_rows) { io.fill(r0, n, plane_rows); },
         [&](int c0, int w, fftw_complex *Y) {
           for_spectrum_columns(
-              rows, cols, c0, w, [&](std::size_t k) { multiply_in_place(&Y[k], &weights[k]); }, Y,
+              rows, cols, c0, w,
+              [&](std::size_t k, std::size_t c, int, int) {
+                multiply_in_place(&Y[c], &weights[k]);
+              },
               weights);
         },
         [&](int r0, int n, double *plane_rows) { io.drain(r0, n, plane_rows, divisor); });
@@ -41,7 +44,8 @@ std::unique_ptr<Solver> prepare_wiener(const SolverSetup &setup) {
   const double K = setup.settings.k;
   transform_taps(transform, setup.taps, [&](int c0, int w, fftw_complex *H) {
     for_spectrum_columns(
-        rows, cols, c0, w, [&](std::size_t k) { wiener_weight(&H[k], K, &weights[k]); }, H,
+        rows, cols, c0, w,
+        [&](std::size_t k, std::size_t c, int, int) { wiener_weight(&H[c], K, &weights[k]); },
         weights.get());
   });
   return std::make_unique<WienerSolver>(transform, std::move(weights));

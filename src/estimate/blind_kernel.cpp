@@ -240,11 +240,21 @@ class Fourier {
   int cols() const { return cols_; }
   std::size_t spectrum_size() const { return spectrum_cells(rows_, cols_); }
 
-  // The transform of `in` into `out`, which is sized to fit.
+  // The transform of `in` into `out`, which is sized to fit. The plans run
+  // on the callers' arrays where those have the alignment of the plans' own
+  // (the same arithmetic either way), and through the plans' arrays where
+  // not.
   void forward(const Values &in, Spectrum2 *out) const {
+    out->resize(spectrum_size());
+    auto *to = reinterpret_cast<fftw_complex *>(out->data());
+    // An out-of-place real-to-complex transform leaves its input as it was.
+    auto *from = const_cast<double *>(in.data());
+    if (aligned(from, plane_.get()) && aligned(&to[0][0], &spectrum_[0][0])) {
+      fftw_execute_dft_r2c(forward_.get(), from, to);
+      return;
+    }
     std::memcpy(plane_.get(), in.data(), in.size() * sizeof(double));
     fftw_execute(forward_.get());
-    out->resize(spectrum_size());
     std::memcpy(static_cast<void *>(out->data()), spectrum_.get(), out->size() * sizeof(Complex));
   }
   Spectrum2 forward(const Values &in) const {
@@ -254,10 +264,16 @@ class Fourier {
   }
   // The inverse transform of `in` into `out`, divided by the cells.
   void inverse(const Spectrum2 &in, Values *out) const {
+    // The complex-to-real transform overwrites its input: it runs on a copy.
     std::memcpy(static_cast<void *>(spectrum_.get()), in.data(), in.size() * sizeof(Complex));
-    fftw_execute(inverse_.get());
     const double n = static_cast<double>(cells(rows_, cols_));
     out->resize(cells(rows_, cols_));
+    if (aligned(out->data(), plane_.get())) {
+      fftw_execute_dft_c2r(inverse_.get(), spectrum_.get(), out->data());
+      for (double &v : *out) v /= n;
+      return;
+    }
+    fftw_execute(inverse_.get());
     for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = plane_[k] / n;
   }
   Values inverse(const Spectrum2 &in) const {
@@ -267,6 +283,8 @@ class Fourier {
   }
 
  private:
+  static bool aligned(double *a, double *b) { return fftw_alignment_of(a) == fftw_alignment_of(b); }
+
   int rows_, cols_;
   Plane plane_;
   Spectrum spectrum_;

@@ -18,6 +18,17 @@ std::size_t chunk_stride(int cols) {
   return (doubles + 7) / 8 * 8;
 }
 
+// The spectrum's rows lie far apart, too far for the processor to guess
+// the next: a chunk's cells this many rows on are fetched ahead.
+constexpr int kAhead = 8;
+
+// Asks for the w cells at `at` ahead of their use (for writing if
+// `write` is 1).
+template <int write>
+void fetch_ahead(const fftw_complex *at, int w) {
+  for (int j = 0; j < w; j += 4) __builtin_prefetch(at + j, write);
+}
+
 int chunks(int total, int chunk) { return (total + chunk - 1) / chunk; }
 
 // The tail chunk's size, or 0 when every chunk is full.
@@ -130,13 +141,19 @@ void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, St
       return buffer + static_cast<std::size_t>(i) * static_cast<std::size_t>(kColumnChunk);
     };
     if (fill_fn != nullptr) {
-      for (int i = 0; i < rows_; ++i) std::memcpy(chunk_at(i), row_at(i), bytes);
+      for (int i = 0; i < rows_; ++i) {
+        if (i + kAhead < rows_) fetch_ahead<0>(row_at(i + kAhead), w);
+        std::memcpy(chunk_at(i), row_at(i), bytes);
+      }
       fftw_execute_dft(column_forward_[plan].get(), buffer, buffer);
     }
     step_fn(step, c0, w, buffer);
     if (drain_fn != nullptr) {
       fftw_execute_dft(column_inverse_[plan].get(), buffer, buffer);
-      for (int i = 0; i < rows_; ++i) std::memcpy(row_at(i), chunk_at(i), bytes);
+      for (int i = 0; i < rows_; ++i) {
+        if (i + kAhead < rows_) fetch_ahead<1>(row_at(i + kAhead), w);
+        std::memcpy(row_at(i), chunk_at(i), bytes);
+      }
     }
   });
   if (drain_fn == nullptr) return;

@@ -70,15 +70,13 @@ RegionTransform::RegionTransform(int rows, int cols, WorkerPool &pool)
       if (!row_forward_[p] || !row_inverse_[p]) return;
     }
     if (col_sizes[p] > 0 && (p == 0 || col_sizes[1] != 0)) {
-      // In place in a column buffer: element (i, j) of the chunk at
-      // i * kColumnChunk + j, the shorter last chunk likewise.
+      // In place in a column buffer: column j of the chunk after column
+      // j - 1, the shorter last chunk likewise.
       fftw_complex *at = column_buffers_.get();
-      column_forward_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr,
-                                                  kColumnChunk, 1, at, nullptr, kColumnChunk, 1,
-                                                  FFTW_FORWARD, FFTW_ESTIMATE));
-      column_inverse_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr,
-                                                  kColumnChunk, 1, at, nullptr, kColumnChunk, 1,
-                                                  FFTW_BACKWARD, FFTW_ESTIMATE));
+      column_forward_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr, 1, rows, at,
+                                                  nullptr, 1, rows, FFTW_FORWARD, FFTW_ESTIMATE));
+      column_inverse_[p].reset(fftw_plan_many_dft(1, n_rows, col_sizes[p], at, nullptr, 1, rows, at,
+                                                  nullptr, 1, rows, FFTW_BACKWARD, FFTW_ESTIMATE));
       if (!column_forward_[p] || !column_inverse_[p]) return;
     }
   }
@@ -132,27 +130,32 @@ void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, St
     const int w = std::min(kColumnChunk, hc - c0);
     const int plan = col_plan(chunk);
     fftw_complex *buffer = column_buffer(thread);
-    const std::size_t bytes = static_cast<std::size_t>(w) * sizeof(fftw_complex);
-    const auto row_at = [&](int i) {
-      return S + static_cast<std::size_t>(i) * static_cast<std::size_t>(hc) +
-             static_cast<std::size_t>(c0);
-    };
-    const auto chunk_at = [&](int i) {
-      return buffer + static_cast<std::size_t>(i) * static_cast<std::size_t>(kColumnChunk);
+    const auto rows = static_cast<std::size_t>(rows_);
+    const auto width = static_cast<std::size_t>(w);
+    const auto row_at = [&](std::size_t i) {
+      return S + i * static_cast<std::size_t>(hc) + static_cast<std::size_t>(c0);
     };
     if (fill_fn != nullptr) {
-      for (int i = 0; i < rows_; ++i) {
-        if (i + kAhead < rows_) fetch_ahead<0>(row_at(i + kAhead), w);
-        std::memcpy(chunk_at(i), row_at(i), bytes);
+      for (std::size_t i = 0; i < rows; ++i) {
+        if (i + kAhead < rows) fetch_ahead<0>(row_at(i + kAhead), w);
+        const fftw_complex *from = row_at(i);
+        for (std::size_t x = 0; x < width; ++x) {
+          buffer[x * rows + i][0] = from[x][0];
+          buffer[x * rows + i][1] = from[x][1];
+        }
       }
       fftw_execute_dft(column_forward_[plan].get(), buffer, buffer);
     }
     step_fn(step, c0, w, buffer);
     if (drain_fn != nullptr) {
       fftw_execute_dft(column_inverse_[plan].get(), buffer, buffer);
-      for (int i = 0; i < rows_; ++i) {
-        if (i + kAhead < rows_) fetch_ahead<1>(row_at(i + kAhead), w);
-        std::memcpy(row_at(i), chunk_at(i), bytes);
+      for (std::size_t i = 0; i < rows; ++i) {
+        if (i + kAhead < rows) fetch_ahead<1>(row_at(i + kAhead), w);
+        fftw_complex *to = row_at(i);
+        for (std::size_t x = 0; x < width; ++x) {
+          to[x][0] = buffer[x * rows + i][0];
+          to[x][1] = buffer[x * rows + i][1];
+        }
       }
     }
   });

@@ -11,8 +11,8 @@
 // The plane itself never exists in full: a row chunk is filled by the
 // caller just before its transform and handed back just after the inverse
 // one, so the spectrum is the only region-sized array here. A column chunk
-// is gathered from it into a small buffer of the thread's own (the chunk's
-// columns side by side, one row after another), transformed there, shown
+// is gathered from it into a small buffer of the thread's own (one column
+// after another), transformed there, shown
 // to the caller's spectral step while it is in cache, transformed back and
 // scattered. FFTW_ESTIMATE's plan for columns strided through the whole
 // spectrum took one column at a time, each a pass through the chunk: a
@@ -61,8 +61,8 @@ class RegionTransform {
   // that those rows are all zero, and their spectrum rows are set to zero
   // without a transform (a sparse plane, such as a point-spread line).
   // step(c0, w, C) sees and may change the spectrum's columns c0 .. c0 + w
-  // - 1 of every row, gathered in a chunk: element (i, j) at C[i *
-  // kColumnChunk + j - c0] (for_spectrum_columns walks it); it runs after
+  // - 1 of every row, gathered in a chunk: element (i, j) at C[(j - c0) *
+  // rows + i] (for_spectrum_columns walks it); it runs after
   // the forward column transforms. Each callback runs on some thread of the
   // pool and must touch only its own rows or columns.
   template <typename Fill, typename Step>
@@ -124,7 +124,7 @@ class RegionTransform {
   Spectrum spectrum_;
   Plane row_buffers_;          // one chunk of rows per thread
   std::size_t buffer_stride_;  // doubles from one thread's chunk to the next
-  Spectrum column_buffers_;    // one chunk of columns per thread, rows x kColumnChunk
+  Spectrum column_buffers_;    // one chunk of columns per thread, kColumnChunk x rows
   // [0] the full chunk, [1] the last, shorter one (if any).
   Plan row_forward_[2], row_inverse_[2], column_forward_[2], column_inverse_[2];
 };
@@ -139,20 +139,20 @@ template <typename F>
 void for_spectrum_columns(int rows, int cols, int c0, int w, const F &f, const fftw_complex *a,
                           const fftw_complex *b = nullptr) {
   const auto hc = static_cast<std::size_t>(half_columns(cols));
-  const std::size_t end = static_cast<std::size_t>(rows) * hc;
+  const auto n = static_cast<std::size_t>(rows);
+  const std::size_t end = n * hc;
   constexpr std::size_t kAhead = 4;  // rows
-  constexpr auto kChunk = static_cast<std::size_t>(RegionTransform::kColumnChunk);
   const auto first = static_cast<std::size_t>(c0), width = static_cast<std::size_t>(w);
-  std::size_t c = 0;
-  int i = 0;
-  for (std::size_t row = 0; row < end; row += hc, c += kChunk, ++i) {
+  std::size_t i = 0;
+  for (std::size_t row = 0; row < end; row += hc, ++i) {
     const std::size_t next = row + kAhead * hc + first;
     if (next < end)
       for (std::size_t k = next; k < next + width; k += 4) {
         __builtin_prefetch(a + k, 1);
         if (b != nullptr) __builtin_prefetch(b + k, 0);
       }
-    for (std::size_t x = 0; x < width; ++x) f(row + first + x, c + x, i, c0 + static_cast<int>(x));
+    for (std::size_t x = 0; x < width; ++x)
+      f(row + first + x, x * n + i, static_cast<int>(i), c0 + static_cast<int>(x));
   }
 }
 

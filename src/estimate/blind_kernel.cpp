@@ -725,7 +725,12 @@ std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, 
     }
   }
   std::vector<KernelGrid> found(searches.size());
-  WorkerPool pool(std::min(engine_threads(threads), static_cast<int>(searches.size())));
+  // Each search runs on one thread, and the searches take about as long as
+  // each other: three on two cores one after another would leave a core
+  // idle for the last third. So where more than one thread may run, every
+  // search gets a thread of its own, and the system shares the cores.
+  const int allowed = engine_threads(threads);
+  WorkerPool pool(allowed > 1 ? static_cast<int>(searches.size()) : 1);
   pool.run(searches.size(), [&](std::size_t s, int) {
     try {
       found[s] = search(*searches[s].image, searches[s].edge_weight, plans[s], transforms[s]);

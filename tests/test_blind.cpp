@@ -231,12 +231,17 @@ TEST(BlindEstimate, SearchesSideBySideFindWhatEachFindsAlone) {
     images.push_back({kSide, kSide, std::vector<double>(grey.begin(), grey.end())});
     for (double &v : images.back().values) v /= 255.0;
   }
-  const std::vector<KernelGrid> both =
-      find_kernels({{&images[0], kTestMaxKernel}, {&images[1], 15}}, 2);
-  ASSERT_EQ(both.size(), 2u);
-  EXPECT_EQ(both[0].weights, find_kernel(images[0], kTestMaxKernel).weights);
-  EXPECT_EQ(both[1].weights, find_kernel(images[1], 15).weights);
-  EXPECT_EQ(both[1].size, 15);
+  // Three searches on two threads: each gets a thread of its own.
+  const std::vector<KernelGrid> all =
+      find_kernels({{&images[0], kTestMaxKernel},
+                    {&images[1], 15},
+                    {&images[0], kTestMaxKernel, 0.5 * kEdgeWeight}},
+                   2);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].weights, find_kernel(images[0], kTestMaxKernel).weights);
+  EXPECT_EQ(all[1].weights, find_kernel(images[1], 15).weights);
+  EXPECT_EQ(all[1].size, 15);
+  EXPECT_EQ(all[2].weights, find_kernel(images[0], kTestMaxKernel, 0.5 * kEdgeWeight).weights);
 }
 
 TEST(BlindEstimate, ChoosesTheKernelALineOrNothing) {
@@ -308,8 +313,8 @@ TEST(BlindEstimate, TheSpectrumsLineRepairsAKernelHazyOrEchoedAlongItButNotOneCu
   // out.
   KernelGrid heaped = longer;
   for (int c = -3; c <= 3; ++c)
-    heaped.weights[static_cast<std::size_t>(heaped.size / 2) * heaped.size + heaped.size / 2 +
-                   c] *= 3.0;
+    heaped.weights[static_cast<std::size_t>(heaped.size / 2) * heaped.size + heaped.size / 2 + c] *=
+        3.0;
   EXPECT_FALSE(line_reading(heaped, 31.0, 0.0, kBlurredZeros).straight);
   EXPECT_TRUE(line_reading(heaped, 31.0, 0.0, kClearZeros).straight);
 

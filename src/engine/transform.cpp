@@ -22,13 +22,6 @@ std::size_t chunk_stride(int cols) {
 // the next: a chunk's cells this many rows on are fetched ahead.
 constexpr int kAhead = 8;
 
-// Asks for the w cells at `at` ahead of their use (for writing if
-// `write` is 1).
-template <int write>
-void fetch_ahead(const fftw_complex *at, int w) {
-  for (int j = 0; j < w; j += 4) __builtin_prefetch(at + j, write);
-}
-
 int chunks(int total, int chunk) { return (total + chunk - 1) / chunk; }
 
 // The tail chunk's size, or 0 when every chunk is full.
@@ -137,7 +130,7 @@ void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, St
     };
     if (fill_fn != nullptr) {
       for (std::size_t i = 0; i < rows; ++i) {
-        if (i + kAhead < rows) fetch_ahead<0>(row_at(i + kAhead), w);
+        if (i + kAhead < rows) fetch_ahead<0>(row_at(i + kAhead), width);
         const fftw_complex *from = row_at(i);
         for (std::size_t x = 0; x < width; ++x) {
           buffer[x * rows + i][0] = from[x][0];
@@ -150,7 +143,7 @@ void RegionTransform::run(const void *fill, RowsFn fill_fn, const void *step, St
     if (drain_fn != nullptr) {
       fftw_execute_dft(column_inverse_[plan].get(), buffer, buffer);
       for (std::size_t i = 0; i < rows; ++i) {
-        if (i + kAhead < rows) fetch_ahead<1>(row_at(i + kAhead), w);
+        if (i + kAhead < rows) fetch_ahead<1>(row_at(i + kAhead), width);
         fftw_complex *to = row_at(i);
         for (std::size_t x = 0; x < width; ++x) {
           to[x][0] = buffer[x * rows + i][0];

@@ -13,10 +13,11 @@
 // one, so the spectrum is the only region-sized array here. A column chunk
 // is gathered from it into a small buffer of the thread's own (one column
 // after another), transformed there, shown to the caller's spectral step
-// while it is in cache, transformed back and scattered. FFTW_ESTIMATE's plan for columns strided
-// through the whole spectrum took one column at a time, each a pass through the chunk: a
-// 12-megapixel plane's transforms took a third longer, and its spectral
-// steps, walking the whole spectrum, longer still.
+// while it is in cache, transformed back and scattered. FFTW_ESTIMATE's
+// plan for columns strided through the whole spectrum took one column at a
+// time, each a pass through the chunk: a 12-megapixel plane's transforms
+// took a third longer, and its spectral steps, walking the whole spectrum,
+// longer still.
 #ifndef OSTRIVO_ENGINE_TRANSFORM_H
 #define OSTRIVO_ENGINE_TRANSFORM_H
 

@@ -19,8 +19,30 @@ namespace ostrivo {
 namespace {
 
 using Complex = std::complex<double>;
+
+// The search's planes and spectra start on a 64-byte boundary, as the
+// transforms' own arrays do (Fourier), so that the plans always run on them
+// in place of copies.
+constexpr std::size_t kArrayAlignment = 64;
+template <typename T>
+struct AlignedAllocator {
+  using value_type = T;
+  AlignedAllocator() = default;
+  template <typename U>
+  AlignedAllocator(const AlignedAllocator<U> &) {}
+  T *allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T *>(::operator new(n * sizeof(T), std::align_val_t(kArrayAlignment)));
+  }
+  void deallocate(T *p, std::size_t) { ::operator delete(p, std::align_val_t(kArrayAlignment)); }
+  template <typename U>
+  bool operator==(const AlignedAllocator<U> &) const { return true; }
+  template <typename U>
+  bool operator!=(const AlignedAllocator<U> &) const { return false; }
+};
 using Values = std::vector<double>;
-using Spectrum2 = std::vector<Complex>;
+using Field = std::vector<double, AlignedAllocator<double>>;  // a plane
+using Spectrum2 = std::vector<Complex, AlignedAllocator<Complex>>;
 
 constexpr double kPi = 3.14159265358979323846;
 // The pyramid: sqrt(2) per level, from a kernel of kCoarsestKernel pixels.
@@ -232,10 +254,8 @@ class Fourier {
         cols_(cols),
         plane_(cells(rows, cols)),
         spectrum_(spectrum_cells(rows, cols)),
-        forward_(plane_ && spectrum_ ? forward_plan(rows, cols, plane_.get(), spectrum_.get())
-                                     : nullptr),
-        inverse_(plane_ && spectrum_ ? inverse_plan(rows, cols, spectrum_.get(), plane_.get())
-                                     : nullptr) {}
+        forward_(forward_plan(rows, cols, plane_.data(), spectrum())),
+        inverse_(inverse_plan(rows, cols, spectrum(), plane_.data())) {}
   bool ok() const { return forward_ && inverse_; }
   int rows() const { return rows_; }
   int cols() const { return cols_; }
@@ -243,47 +263,62 @@ class Fourier {
 
   // The transform of `in` into `out`, which is sized to fit. The plans run
   // on the callers' arrays where those have the alignment of the plans' own
-  // (the same arithmetic either way), and through the plans' arrays where
-  // not.
-  void forward(const Values &in, Spectrum2 *out) const {
+  // (the same arithmetic either way; Field and Spectrum2 always have it),
+  // and through the plans' arrays where not.
+  void forward(const Field &in, Spectrum2 *out) const {
     out->resize(spectrum_size());
     auto *to = reinterpret_cast<fftw_complex *>(out->data());
     // An out-of-place real-to-complex transform leaves its input as it was.
     auto *from = const_cast<double *>(in.data());
-    if (aligned(from, plane_.get()) && aligned(&to[0][0], &spectrum_[0][0])) {
+    if (aligned(from, plane_.data()) && aligned(&to[0][0], &spectrum()[0][0])) {
       fftw_execute_dft_r2c(forward_.get(), from, to);
       return;
     }
-    std::memcpy(plane_.get(), in.data(), in.size() * sizeof(double));
+    std::memcpy(plane_.data(), in.data(), in.size() * sizeof(double));
     fftw_execute(forward_.get());
-    std::memcpy(static_cast<void *>(out->data()), spectrum_.get(), out->size() * sizeof(Complex));
+    std::memcpy(static_cast<void *>(out->data()), spectrum_.data(), out->size() * sizeof(Complex));
   }
-  Spectrum2 forward(const Values &in) const {
+  Spectrum2 forward(const Field &in) const {
     Spectrum2 out;
     forward(in, &out);
     return out;
   }
-  // The inverse transform of `in` into `out`, divided by the cells.
-  void inverse(const Spectrum2 &in, Values *out) const {
-    // The complex-to-real transform overwrites its input: it runs on a copy.
-    std::memcpy(static_cast<void *>(spectrum_.get()), in.data(), in.size() * sizeof(Complex));
-    const double n = static_cast<double>(cells(rows_, cols_));
-    out->resize(cells(rows_, cols_));
-    if (aligned(out->data(), plane_.get())) {
-      fftw_execute_dft_c2r(inverse_.get(), spectrum_.get(), out->data());
-      for (double &v : *out) v /= n;
+  // The inverse transform of `in` into `out`, divided by the cells. The
+  // complex-to-real transform overwrites its input: this one runs on a copy,
+  // inverse_consuming on `in` itself, which it leaves undefined.
+  void inverse(const Spectrum2 &in, Field *out) const {
+    std::memcpy(static_cast<void *>(spectrum_.data()), in.data(), in.size() * sizeof(Complex));
+    run_inverse(spectrum(), out);
+  }
+  void inverse_consuming(Spectrum2 *in, Field *out) const {
+    auto *from = reinterpret_cast<fftw_complex *>(in->data());
+    if (!aligned(&from[0][0], &spectrum()[0][0])) {
+      inverse(*in, out);
       return;
     }
-    fftw_execute(inverse_.get());
-    for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = plane_[k] / n;
+    run_inverse(from, out);
   }
-  Values inverse(const Spectrum2 &in) const {
-    Values out;
+  Field inverse(const Spectrum2 &in) const {
+    Field out;
     inverse(in, &out);
     return out;
   }
 
  private:
+  fftw_complex *spectrum() const { return reinterpret_cast<fftw_complex *>(spectrum_.data()); }
+
+  void run_inverse(fftw_complex *from, Field *out) const {
+    const double n = static_cast<double>(cells(rows_, cols_));
+    out->resize(cells(rows_, cols_));
+    if (aligned(out->data(), plane_.data())) {
+      fftw_execute_dft_c2r(inverse_.get(), from, out->data());
+      for (double &v : *out) v /= n;
+      return;
+    }
+    fftw_execute_dft_c2r(inverse_.get(), from, plane_.data());
+    for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = plane_[k] / n;
+  }
+
   // Alike to the widest SIMD vector's 64 bytes, stricter than FFTW's own
   // test (fftw_alignment_of looks at 16), so that no plan meets an array
   // less aligned than the one it was made on.
@@ -294,8 +329,8 @@ class Fourier {
   }
 
   int rows_, cols_;
-  Plane plane_;
-  Spectrum spectrum_;
+  mutable Field plane_;
+  mutable Spectrum2 spectrum_;
   Plan forward_, inverse_;
 };
 
@@ -321,7 +356,7 @@ class Level {
       for (int j = 0; j < pcols_; ++j)
         y_[cell(i, j)] = y.at(source(i, rows_, prows_), source(j, cols_, pcols_));
     Y_ = fourier_.forward(y_);
-    Values d(cells(prows_, pcols_), 0.0);
+    Field d(cells(prows_, pcols_), 0.0);
     d[0] = -1.0;
     d[cell(0, pcols_ - 1)] = 1.0;
     DX_ = fourier_.forward(d);
@@ -352,7 +387,7 @@ class Level {
     for (int i = h; i < rows_ - h - 1; ++i)
       for (int j = h; j < cols_ - h - 1; ++j)
         if (box(i - h - 1, j - h - 1, i + h + 2, j + h + 2) == 0) weight_[cell(i, j)] = 1.0;
-    Values gx = gradient(y_, 0, 1), gy = gradient(y_, 1, 0);
+    Field gx = gradient(y_, 0, 1), gy = gradient(y_, 1, 0);
     for (std::size_t k = 0; k < gx.size(); ++k) {
       gx[k] *= weight_[k];
       gy[k] *= weight_[k];
@@ -366,7 +401,7 @@ class Level {
   // One round: the edges predicted with `kernel`, then the kernel from them
   // (kept to its support if `refine`).
   void round(KernelGrid *kernel, double lambda, bool refine) {
-    const Values x = predict_edges(*kernel, lambda);
+    const Field x = predict_edges(*kernel, lambda);
     update_kernel(x, kernel, refine);
   }
 
@@ -375,8 +410,8 @@ class Level {
 
   // Forward differences on the periodic plane, along rows (di = 0, dj = 1)
   // or columns.
-  Values gradient(const Values &x, int di, int dj) const {
-    Values g(x.size());
+  Field gradient(const Field &x, int di, int dj) const {
+    Field g(x.size());
     for (int i = 0; i < prows_; ++i) {
       const int ni = i + di < prows_ ? i + di : 0;
       for (int j = 0; j < pcols_; ++j) {
@@ -389,7 +424,7 @@ class Level {
 
   // The kernel on the periodic plane, its middle cell on the origin.
   Spectrum2 kernel_spectrum(const KernelGrid &k) const {
-    Values plane(cells(prows_, pcols_), 0.0);
+    Field plane(cells(prows_, pcols_), 0.0);
     const int h = k.size / 2;
     for (int i = 0; i < k.size; ++i)
       for (int j = 0; j < k.size; ++j)
@@ -400,7 +435,7 @@ class Level {
 
   // The kernel's window cut from a plane (the inverse of kernel_spectrum's
   // placement).
-  Values kernel_window(const Values &plane) const {
+  Values kernel_window(const Field &plane) const {
     const int h = ks_ / 2;
     Values k(cells(ks_, ks_));
     for (int i = 0; i < ks_; ++i)
@@ -410,7 +445,7 @@ class Level {
   }
 
   // min |k * x - y|^2 + lambda |grad x|_0 by half-quadratic splitting.
-  Values predict_edges(const KernelGrid &k, double lambda) const {
+  Field predict_edges(const KernelGrid &k, double lambda) const {
     const Spectrum2 K = kernel_spectrum(k);
     const std::size_t n = K.size();
     Spectrum2 numerator(n);
@@ -420,7 +455,7 @@ class Level {
       power[f] = std::norm(K[f]);
       gradients[f] = std::norm(DX_[f]) + std::norm(DY_[f]);
     }
-    Values x = y_, div(x.size());
+    Field x = y_, div(x.size());
     Spectrum2 X(n), G(n);
     for (double beta = 2.0 * lambda; beta < kBetaEnd; beta *= 2.0) {
       // g: the gradients of x where they are strong enough, then div = D^T g.
@@ -444,7 +479,7 @@ class Level {
       fourier_.forward(div, &G);
       for (std::size_t f = 0; f < n; ++f)
         X[f] = (numerator[f] + beta * G[f]) / (power[f] + beta * gradients[f]);
-      fourier_.inverse(X, &x);
+      fourier_.inverse_consuming(&X, &x);
     }
     return x;
   }
@@ -452,8 +487,8 @@ class Level {
   // Least squares on gradients, weighted, with a Tikhonov term (and, if
   // `refine`, the L1 term off the kernel's support), by conjugate gradients
   // on the kernel's grid; then cleaned.
-  void update_kernel(const Values &x, KernelGrid *kernel, bool refine) const {
-    Values lx = gradient(x, 0, 1), ly = gradient(x, 1, 0);
+  void update_kernel(const Field &x, KernelGrid *kernel, bool refine) const {
+    Field lx = gradient(x, 0, 1), ly = gradient(x, 1, 0);
     const Spectrum2 LX = fourier_.forward(lx), LY = fourier_.forward(ly);
     const std::size_t n = LX.size();
     double energy = 0.0;
@@ -472,18 +507,20 @@ class Level {
     Spectrum2 S(n);
     for (std::size_t f = 0; f < n; ++f)
       S[f] = std::conj(LX[f]) * WGX_[f] + std::conj(LY[f]) * WGY_[f];
-    const Values b = kernel_window(fourier_.inverse(S));
+    Field s_plane;
+    fourier_.inverse_consuming(&S, &s_plane);
+    const Values b = kernel_window(s_plane);
 
     Spectrum2 A(n), B(n), WA(n), WC(n);
-    Values a, c, plane;
+    Field a, c, plane;
     const auto apply = [&](const Values &k) {
       const Spectrum2 K = kernel_spectrum(KernelGrid{ks_, k});
       for (std::size_t f = 0; f < n; ++f) {
         A[f] = LX[f] * K[f];
         B[f] = LY[f] * K[f];
       }
-      fourier_.inverse(A, &a);
-      fourier_.inverse(B, &c);
+      fourier_.inverse_consuming(&A, &a);
+      fourier_.inverse_consuming(&B, &c);
       for (std::size_t m = 0; m < a.size(); ++m) {
         a[m] *= weight_[m];
         c[m] *= weight_[m];
@@ -492,7 +529,7 @@ class Level {
       fourier_.forward(c, &WC);
       for (std::size_t f = 0; f < n; ++f)
         A[f] = std::conj(LX[f]) * WA[f] + std::conj(LY[f]) * WC[f];
-      fourier_.inverse(A, &plane);
+      fourier_.inverse_consuming(&A, &plane);
       Values out = kernel_window(plane);
       for (std::size_t m = 0; m < out.size(); ++m) out[m] += penalty[m] * k[m];
       return out;
@@ -527,7 +564,7 @@ class Level {
   int rows_, cols_, prows_, pcols_, ks_;
   const Fourier &fourier_;
   bool ok_ = false;
-  Values y_, weight_;
+  Field y_, weight_;
   Spectrum2 Y_, DX_, DY_, WGX_, WGY_;
 };
 
@@ -724,13 +761,17 @@ KernelGrid search(const GreyImage &image, double edge_weight, const std::vector<
 std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, int threads) {
   std::vector<std::vector<LevelPlan>> plans;
   std::vector<std::vector<Fourier>> transforms(searches.size());
-  for (std::size_t s = 0; s < searches.size(); ++s) {
-    plans.push_back(level_plans(*searches[s].image, odd_at_least_3(searches[s].max_size)));
-    transforms[s].reserve(plans[s].size());
-    for (const LevelPlan &p : plans[s]) {
-      transforms[s].emplace_back(fast_size(p.rows + p.window), fast_size(p.cols + p.window));
-      if (!transforms[s].back().ok()) return {};
+  try {
+    for (std::size_t s = 0; s < searches.size(); ++s) {
+      plans.push_back(level_plans(*searches[s].image, odd_at_least_3(searches[s].max_size)));
+      transforms[s].reserve(plans[s].size());
+      for (const LevelPlan &p : plans[s]) {
+        transforms[s].emplace_back(fast_size(p.rows + p.window), fast_size(p.cols + p.window));
+        if (!transforms[s].back().ok()) return {};
+      }
     }
+  } catch (const std::bad_alloc &) {
+    return {};
   }
   std::vector<KernelGrid> found(searches.size());
   // Each search runs on one thread, and the searches take about as long as

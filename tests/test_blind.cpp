@@ -28,6 +28,9 @@ constexpr double kMatchingKernel = 0.6;      // correlation of found and true ke
 constexpr double kLongShakeNoise = 6.0;      // levels of 255
 constexpr double kCleanMatch = 0.7;          // a long path found without a haze around it
 constexpr double kHaze = 0.4;                // of a path cell's weight, per cell of haze beside it
+constexpr int kMoreRounds = 5;               // a search taken further
+constexpr double kQuietNoise = 2.55;         // levels of 255: 1 %, as rounds further are taken in
+constexpr double kSameKernel = 0.8;          // agreement of a kernel with itself, taken further
 // The straight estimate's evidence of a line: as photos of curved shake give
 // it, and as clear as a straight blur's spectrum shows.
 constexpr double kBlurredZeros = 1.5;
@@ -211,17 +214,50 @@ TEST(BlindEstimate, FindsACurvedShakesKernel) {
   EXPECT_NEAR(shape.height, 7, kExtentTolerance);
 }
 
-TEST(BlindEstimate, ALongShakesKernelComesOutCleanInNoise) {
-  // A hook: 17 cells to the right, then 6 down, in more noise than the
-  // other scenes.
+namespace {
+
+// A hook: 17 cells to the right, then 6 down; its scene on the 0..1 scale.
+Drawn hook_shake() {
   Drawn hook;
   for (int c = -8; c <= 8; ++c) hook.push_back({-3, c});
   for (int r = -2; r <= 3; ++r) hook.push_back({r, 8});
-  const std::vector<unsigned char> grey = scene(hook, 7, kLongShakeNoise);
+  return hook;
+}
+GreyImage hook_scene(double noise) {
+  const std::vector<unsigned char> grey = scene(hook_shake(), 7, noise);
   GreyImage image{kSide, kSide, std::vector<double>(grey.begin(), grey.end())};
   for (double &v : image.values) v /= 255.0;
-  // Noise left around the path as a haze (0.65 here) lowers the match.
-  EXPECT_GT(best_match(find_kernel(image, kTestMaxKernel), grid_of(hook, 21)), kCleanMatch);
+  return image;
+}
+
+}  // namespace
+
+TEST(BlindEstimate, ALongShakesKernelComesOutCleanInNoise) {
+  // In more noise than the other scenes: noise left around the path as a
+  // haze (0.65 here) lowers the match.
+  EXPECT_GT(best_match(find_kernel(hook_scene(kLongShakeNoise), kTestMaxKernel),
+                       grid_of(hook_shake(), 21)),
+            kCleanMatch);
+}
+
+TEST(BlindEstimate, ASearchTakenFurtherInLowNoiseKeepsItsPlaceAndComesCloserToTheShake) {
+  const GreyImage image = hook_scene(kQuietNoise);
+  const KernelGrid found = find_kernel(image, kTestMaxKernel);
+  const KernelGrid finer = refined_kernel(image, found, kTestMaxKernel, kEdgeWeight, kMoreRounds);
+  ASSERT_EQ(finer.size, kTestMaxKernel);
+  double sum = 0.0;
+  for (double w : finer.weights) {
+    EXPECT_GE(w, 0.0);
+    sum += w;
+  }
+  EXPECT_NEAR(sum, 1.0, 1e-9);
+  // Centred as the search leaves its kernels: alike where they lie, with no
+  // shift between them.
+  EXPECT_GT(kernel_agreement(finer, found, 0), kSameKernel);
+  const KernelGrid truth = grid_of(hook_shake(), 21);
+  EXPECT_GT(best_match(finer, truth), best_match(found, truth));
+  // Only a search's own kernel, in its window, can be taken further.
+  EXPECT_EQ(refined_kernel(image, found, 21, kEdgeWeight, kMoreRounds).size, 0);
 }
 
 TEST(BlindEstimate, SearchesSideBySideFindWhatEachFindsAlone) {

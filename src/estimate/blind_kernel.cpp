@@ -797,6 +797,34 @@ KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight)
   return found.empty() ? KernelGrid{} : found.front();
 }
 
+KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int max_size,
+                          double edge_weight, int rounds) {
+  try {
+    const std::vector<LevelPlan> plans = level_plans(image, odd_at_least_3(max_size));
+    const LevelPlan &p = plans.back();
+    if (found.size != p.window || weight_reach(found) == 0) return {};
+    // The edge weight where the search left it.
+    double lambda = edge_weight;
+    for (std::size_t r = 0; r < plans.size() * kRoundsPerLevel; ++r)
+      lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
+    // The kernel in a window with as much room around it as the search's
+    // finest level gave it.
+    KernelGrid kernel = regrown(found, 1.0, next_window(found, 1.0, p.window));
+    const Fourier fourier(fast_size(p.rows + kernel.size), fast_size(p.cols + kernel.size));
+    if (!fourier.ok()) return {};
+    Level level(resized(image, p.rows, p.cols), kernel.size, fourier);
+    if (!level.ok()) return {};
+    for (int r = 0; r < rounds; ++r) {
+      level.round(&kernel, lambda, weight_reach(kernel) >= kRefineReach);
+      lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
+    }
+    centre_kernel(&kernel);
+    return regrown(kernel, 1.0, p.window);
+  } catch (const std::bad_alloc &) {
+    return {};
+  }
+}
+
 namespace {
 
 // How much of a kernel one profile along its axis (through (ci, cj), along

@@ -49,6 +49,8 @@
 //   4. At the end of each level the kernel is moved so that its centre of
 //      mass sits on its middle cell: the estimate is only defined up to a
 //      shift, and a drifting kernel would leave the window.
+//   5. A kernel chosen for a repair may be taken a few rounds further at
+//      the finest level (refined_kernel), the edge weight still falling.
 // The area used is a crop of the photo at full resolution, chosen for
 // strong edges in every direction and few clipped pixels (the kernel is
 // taken to be the same everywhere).
@@ -99,6 +101,15 @@ constexpr double kEdgeWeight = 8e-3;
 // `image`: a max_size x max_size grid. Runs on the calling thread. An empty
 // kernel: memory or a transform plan could not be had.
 KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight = kEdgeWeight);
+
+// The kernel `found` by find_kernel(image, max_size, edge_weight), taken
+// `rounds` rounds further at the finest level, the edge weight still
+// falling as it did: finer edges join the prediction, and the faint, fast
+// parts of the path come out more fully; in a noisy photo, its noise joins
+// too, and the kernel comes out worse. Empty where memory or a plan could
+// not be had, or `found` is no search's kernel of that size.
+KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int max_size,
+                          double edge_weight, int rounds);
 
 // Several searches at once, each as find_kernel, spread over `threads`
 // threads (engine_threads); each search's result does not depend on them.

@@ -62,6 +62,9 @@ constexpr double kWindowPad = 2.0;
 constexpr double kEdgeLambdaFloor = 1e-4;
 constexpr double kEdgeFall = 1.1;
 constexpr double kBetaEnd = 1e5;
+
+// The edge weight of the round after one at `lambda`.
+double next_edge_weight(double lambda) { return std::max(lambda / kEdgeFall, kEdgeLambdaFloor); }
 // The kernel step: Tikhonov weight, as a share of the predicted edges'
 // energy, and the conjugate-gradient steps taken each round.
 constexpr double kKernelTikhonov = 0.03;
@@ -742,7 +745,7 @@ KernelGrid search(const GreyImage &image, double edge_weight, const std::vector<
     const bool finest = l + 1 == plans.size();
     for (int r = 0; r < kRoundsPerLevel; ++r) {
       level.round(&kernel, lambda, finest && r > 0 && weight_reach(kernel) >= kRefineReach);
-      lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
+      lambda = next_edge_weight(lambda);
     }
     centre_kernel(&kernel);
   }
@@ -806,7 +809,7 @@ KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int m
     // The edge weight where the search left it.
     double lambda = edge_weight;
     for (std::size_t r = 0; r < plans.size() * kRoundsPerLevel; ++r)
-      lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
+      lambda = next_edge_weight(lambda);
     // The kernel in a window with as much room around it as the search's
     // finest level gave it.
     KernelGrid kernel = regrown(found, 1.0, next_window(found, 1.0, p.window));
@@ -816,7 +819,7 @@ KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int m
     if (!level.ok()) return {};
     for (int r = 0; r < rounds; ++r) {
       level.round(&kernel, lambda, weight_reach(kernel) >= kRefineReach);
-      lambda = std::max(lambda / kEdgeFall, kEdgeLambdaFloor);
+      lambda = next_edge_weight(lambda);
     }
     centre_kernel(&kernel);
     return regrown(kernel, 1.0, p.window);

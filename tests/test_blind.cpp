@@ -243,7 +243,8 @@ TEST(BlindEstimate, ALongShakesKernelComesOutCleanInNoise) {
 TEST(BlindEstimate, ASearchTakenFurtherInLowNoiseKeepsItsPlaceAndComesCloserToTheShake) {
   const GreyImage image = hook_scene(kQuietNoise);
   const KernelGrid found = find_kernel(image, kTestMaxKernel);
-  const KernelGrid finer = refined_kernel(image, found, kTestMaxKernel, kEdgeWeight, kMoreRounds);
+  const KernelGrid finer =
+      refined_kernel(image, found, kTestMaxKernel, kEdgeWeight, kMoreRounds, 1);
   ASSERT_EQ(finer.size, kTestMaxKernel);
   double sum = 0.0;
   for (double w : finer.weights) {
@@ -257,7 +258,16 @@ TEST(BlindEstimate, ASearchTakenFurtherInLowNoiseKeepsItsPlaceAndComesCloserToTh
   const KernelGrid truth = grid_of(hook_shake(), 21);
   EXPECT_GT(best_match(finer, truth), best_match(found, truth));
   // Only a search's own kernel, in its window, can be taken further.
-  EXPECT_EQ(refined_kernel(image, found, 21, kEdgeWeight, kMoreRounds).size, 0);
+  EXPECT_EQ(refined_kernel(image, found, 21, kEdgeWeight, kMoreRounds, 1).size, 0);
+}
+
+TEST(BlindEstimate, ASearchTakenFurtherOnTwoThreadsIsTheSameToTheBit) {
+  const GreyImage image = hook_scene(kQuietNoise);
+  const KernelGrid found = find_kernel(image, kTestMaxKernel);
+  const KernelGrid alone = refined_kernel(image, found, kTestMaxKernel, kEdgeWeight, 2, 1);
+  ASSERT_EQ(alone.size, kTestMaxKernel);
+  EXPECT_EQ(refined_kernel(image, found, kTestMaxKernel, kEdgeWeight, 2, 2).weights,
+            alone.weights);
 }
 
 TEST(BlindEstimate, SearchesSideBySideFindWhatEachFindsAlone) {

@@ -337,17 +337,45 @@ class Fourier {
   Plan forward_, inverse_;
 };
 
+// The arrays a level works in. One set serves every level of a search,
+// reserved at the size of its finest plane, so that no level allocates:
+// fresh memory is zeroed page by page as it is first touched, and a search
+// that took new arrays at every level spent a tenth of its time so.
+struct LevelArrays {
+  Field y, weight, x, div, lx, ly, a, c, plane, kernel_plane;
+  Spectrum2 Y, DX, DY, WGX, WGY, K, numerator, X, G, LX, LY, A, B, WA, WC;
+  Values gradient_power, power, row_scratch;
+  std::vector<int> clipped, clipped_sums;
+
+  // Room for a level of up to `rows` x `cols` cells.
+  LevelArrays(int rows, int cols) {
+    const std::size_t samples = cells(rows, cols), n = spectrum_cells(rows, cols);
+    for (Field *f : {&y, &weight, &x, &div, &lx, &ly, &a, &c, &plane, &kernel_plane})
+      f->reserve(samples);
+    for (Spectrum2 *s : {&Y, &DX, &DY, &WGX, &WGY, &K, &numerator, &X, &G, &LX, &LY, &A, &B, &WA,
+                         &WC})
+      s->reserve(n);
+    gradient_power.reserve(n);
+    power.reserve(n);
+    row_scratch.reserve(cells(3, cols));
+    clipped.reserve(samples);
+    clipped_sums.reserve(samples + static_cast<std::size_t>(rows + cols + 1));
+  }
+};
+
 class Level {
  public:
   // `y`: the level's image; `ks`: its kernel's size; `fourier`: transforms
-  // of a plane at least y.rows + ks by y.cols + ks.
-  Level(const GreyImage &y, int ks, const Fourier &fourier)
+  // of a plane at least y.rows + ks by y.cols + ks; `arrays`: room for that
+  // plane.
+  Level(const GreyImage &y, int ks, const Fourier &fourier, LevelArrays &arrays)
       : rows_(y.rows),
         cols_(y.cols),
         prows_(fourier.rows()),
         pcols_(fourier.cols()),
         ks_(ks),
-        fourier_(fourier) {
+        fourier_(fourier),
+        arrays_(arrays) {
     if (!fourier_.ok() || prows_ < rows_ + ks || pcols_ < cols_ + ks) return;
     // The image continued by mirror images of itself, on to the far side
     // of the periodic plane where it meets its own near edge.
@@ -358,24 +386,27 @@ class Level {
     for (int i = 0; i < prows_; ++i)
       for (int j = 0; j < pcols_; ++j)
         y_[cell(i, j)] = y.at(source(i, rows_, prows_), source(j, cols_, pcols_));
-    Y_ = fourier_.forward(y_);
-    Field d(cells(prows_, pcols_), 0.0);
+    fourier_.forward(y_, &Y_);
+    Field &d = plane_;
+    d.assign(cells(prows_, pcols_), 0.0);
     d[0] = -1.0;
     d[cell(0, pcols_ - 1)] = 1.0;
-    DX_ = fourier_.forward(d);
+    fourier_.forward(d, &DX_);
     d[cell(0, pcols_ - 1)] = 0.0;
     d[cell(prows_ - 1, 0)] = 1.0;
-    DY_ = fourier_.forward(d);
+    fourier_.forward(d, &DY_);
 
     // The weights of the kernel's data term: the image where the kernel's
     // whole reach was seen, away from clipped highlights.
     const int h = ks / 2;
     weight_.assign(cells(prows_, pcols_), 0.0);
-    std::vector<int> clipped_rows(cells(rows_, cols_), 0);
+    std::vector<int> &clipped_rows = arrays_.clipped;
+    clipped_rows.assign(cells(rows_, cols_), 0);
     for (int i = 0; i < rows_; ++i)
       for (int j = 0; j < cols_; ++j) clipped_rows[cells(i, cols_) + j] = y.at(i, j) >= kClipped;
     // Cells within the kernel's reach of a clipped one: a running sum.
-    std::vector<int> sum(cells(rows_ + 1, cols_ + 1), 0);
+    std::vector<int> &sum = arrays_.clipped_sums;
+    sum.assign(cells(rows_ + 1, cols_ + 1), 0);
     for (int i = 0; i < rows_; ++i)
       for (int j = 0; j < cols_; ++j)
         sum[cells(i + 1, cols_ + 1) + j + 1] =
@@ -390,50 +421,85 @@ class Level {
     for (int i = h; i < rows_ - h - 1; ++i)
       for (int j = h; j < cols_ - h - 1; ++j)
         if (box(i - h - 1, j - h - 1, i + h + 2, j + h + 2) == 0) weight_[cell(i, j)] = 1.0;
-    Field gx = gradient(y_, 0, 1), gy = gradient(y_, 1, 0);
+    Field &gx = lx_, &gy = ly_;
+    gradient(y_, 0, 1, &gx);
+    gradient(y_, 1, 0, &gy);
     for (std::size_t k = 0; k < gx.size(); ++k) {
       gx[k] *= weight_[k];
       gy[k] *= weight_[k];
     }
-    WGX_ = fourier_.forward(gx);
-    WGY_ = fourier_.forward(gy);
+    fourier_.forward(gx, &WGX_);
+    fourier_.forward(gy, &WGY_);
+    gradient_power_.resize(DX_.size());
+    for (std::size_t f = 0; f < DX_.size(); ++f)
+      gradient_power_[f] = std::norm(DX_[f]) + std::norm(DY_[f]);
+    kernel_plane_.assign(cells(prows_, pcols_), 0.0);
+    // Every working array at its size now: nothing is allocated while the
+    // pool's threads share a round.
+    const std::size_t plane = cells(prows_, pcols_), n = DX_.size();
+    for (Field *f : {&x_, &div_, &lx_, &ly_, &a_, &c_, &plane_}) f->resize(plane);
+    for (Spectrum2 *s : {&K_, &numerator_, &X_, &G_, &LX_, &LY_, &A_, &B_, &WA_, &WC_}) s->resize(n);
+    power_.resize(n);
     ok_ = true;
   }
   bool ok() const { return ok_; }
 
   // One round: the edges predicted with `kernel`, then the kernel from them
-  // (kept to its support if `refine`).
-  void round(KernelGrid *kernel, double lambda, bool refine) {
-    const Field x = predict_edges(*kernel, lambda);
-    update_kernel(x, kernel, refine);
+  // (kept to its support if `refine`). With a `pool`, two of its threads
+  // share the kernel step, each taking one of each pair of transforms, so
+  // that every value is computed as on one thread and the kernel is the
+  // same to the bit.
+  void round(KernelGrid *kernel, double lambda, bool refine, WorkerPool *pool = nullptr) {
+    pool_ = pool;
+    predict_edges(*kernel, lambda);
+    update_kernel(kernel, refine);
+    pool_ = nullptr;
   }
 
  private:
   std::size_t cell(int i, int j) const { return cells(i, pcols_) + static_cast<std::size_t>(j); }
 
+  int threads() const { return pool_ != nullptr ? pool_->size() : 1; }
+
+  // a() and b(), side by side where there is a pool: the kernel step's
+  // transforms come in pairs. (Cutting the elementwise steps between the
+  // threads did not pay: the transforms in between then fetched half their
+  // input from the other core's cache.)
+  template <typename A, typename B>
+  void side_by_side(const A &a, const B &b) const {
+    if (threads() > 1) {
+      pool_->run(2, [&](std::size_t i, int) { i == 0 ? a() : b(); });
+      return;
+    }
+    a();
+    b();
+  }
+
   // Forward differences on the periodic plane, along rows (di = 0, dj = 1)
-  // or columns.
-  Field gradient(const Field &x, int di, int dj) const {
-    Field g(x.size());
+  // or columns, into `g`.
+  void gradient(const Field &x, int di, int dj, Field *g) const {
+    g->resize(x.size());
     for (int i = 0; i < prows_; ++i) {
       const int ni = i + di < prows_ ? i + di : 0;
       for (int j = 0; j < pcols_; ++j) {
         const int nj = j + dj < pcols_ ? j + dj : 0;
-        g[cell(i, j)] = x[cell(ni, nj)] - x[cell(i, j)];
+        (*g)[cell(i, j)] = x[cell(ni, nj)] - x[cell(i, j)];
       }
     }
-    return g;
   }
 
-  // The kernel on the periodic plane, its middle cell on the origin.
-  Spectrum2 kernel_spectrum(const KernelGrid &k) const {
-    Field plane(cells(prows_, pcols_), 0.0);
-    const int h = k.size / 2;
-    for (int i = 0; i < k.size; ++i)
-      for (int j = 0; j < k.size; ++j)
-        plane[cell((i - h + prows_) % prows_, (j - h + pcols_) % pcols_)] =
-            k.weights[cells(i, k.size) + static_cast<std::size_t>(j)];
-    return fourier_.forward(plane);
+  // The kernel's weights on the periodic plane, its middle cell on the
+  // origin, transformed into `out`.
+  void kernel_spectrum(const Values &weights, Spectrum2 *out) {
+    const int h = ks_ / 2;
+    const auto at = [&](int i, int j) {
+      return cell((i - h + prows_) % prows_, (j - h + pcols_) % pcols_);
+    };
+    for (int i = 0; i < ks_; ++i)
+      for (int j = 0; j < ks_; ++j) kernel_plane_[at(i, j)] = weights[cells(i, ks_) + j];
+    fourier_.forward(kernel_plane_, out);
+    for (int i = 0; i < ks_; ++i)
+      for (int j = 0; j < ks_; ++j) kernel_plane_[at(i, j)] = 0.0;
   }
 
   // The kernel's window cut from a plane (the inverse of kernel_spectrum's
@@ -447,56 +513,86 @@ class Level {
     return k;
   }
 
-  // min |k * x - y|^2 + lambda |grad x|_0 by half-quadratic splitting.
-  Field predict_edges(const KernelGrid &k, double lambda) const {
-    const Spectrum2 K = kernel_spectrum(k);
-    const std::size_t n = K.size();
-    Spectrum2 numerator(n);
-    Values power(n), gradients(n);
-    for (std::size_t f = 0; f < n; ++f) {
-      numerator[f] = std::conj(K[f]) * Y_[f];
-      power[f] = std::norm(K[f]);
-      gradients[f] = std::norm(DX_[f]) + std::norm(DY_[f]);
-    }
-    Field x = y_, div(x.size());
-    Spectrum2 X(n), G(n);
-    for (double beta = 2.0 * lambda; beta < kBetaEnd; beta *= 2.0) {
-      // g: the gradients of x where they are strong enough, then div = D^T g.
-      const double keep = lambda / beta;
-      std::fill(div.begin(), div.end(), 0.0);
-      for (int i = 0; i < prows_; ++i) {
-        const int ni = i + 1 < prows_ ? i + 1 : 0;
-        const double *row = &x[cell(i, 0)], *below = &x[cell(ni, 0)];
-        double *div_row = &div[cell(i, 0)], *div_below = &div[cell(ni, 0)];
-        for (int j = 0; j < pcols_; ++j) {
-          const int nj = j + 1 < pcols_ ? j + 1 : 0;
-          double gx = row[nj] - row[j];
-          double gy = below[j] - row[j];
-          if (gx * gx + gy * gy < keep) gx = gy = 0.0;
-          div_row[nj] += gx;
-          div_row[j] -= gx;
-          div_below[j] += gy;
-          div_row[j] -= gy;
-        }
-      }
-      fourier_.forward(div, &G);
-      for (std::size_t f = 0; f < n; ++f)
-        X[f] = (numerator[f] + beta * G[f]) / (power[f] + beta * gradients[f]);
-      fourier_.inverse_consuming(&X, &x);
-    }
-    return x;
+  // Row i's gradients of x_ (forward, periodic) where they are strong
+  // enough, 0 where not.
+  void kept_gradients(int i, double keep, double *gx, double *gy) const {
+    const double *row = &x_[cell(i, 0)], *below = &x_[cell(i + 1 < prows_ ? i + 1 : 0, 0)];
+    const auto one = [&](int j, double right) {
+      double x = right - row[j];
+      double y = below[j] - row[j];
+      if (x * x + y * y < keep) x = y = 0.0;
+      gx[j] = x;
+      gy[j] = y;
+    };
+    const int last = pcols_ - 1;
+    for (int j = 0; j < last; ++j) one(j, row[j + 1]);
+    one(last, row[0]);
   }
 
-  // Least squares on gradients, weighted, with a Tikhonov term (and, if
-  // `refine`, the L1 term off the kernel's support), by conjugate gradients
-  // on the kernel's grid; then cleaned.
-  void update_kernel(const Field &x, KernelGrid *kernel, bool refine) const {
-    Field lx = gradient(x, 0, 1), ly = gradient(x, 1, 0);
-    const Spectrum2 LX = fourier_.forward(lx), LY = fourier_.forward(ly);
-    const std::size_t n = LX.size();
+  // div_ = D^T g, g the kept gradients of x_: each cell gathers what the
+  // gradients of its own cell, the one to its left and the one above give
+  // it, in the order in which a pass over the rows, scattering each cell's
+  // gradients to its neighbours, would add them.
+  void divergence(double keep) {
+    row_scratch_.resize(cells(3, pcols_));
+    double *gx = row_scratch_.data(), *gy = gx + pcols_, *gy_above = gy + pcols_;
+    kept_gradients(prows_ - 1, keep, gx, gy_above);
+    const int w = pcols_ - 1;
+    for (int i = 0; i < prows_; ++i) {
+      kept_gradients(i, keep, gx, gy);
+      double *d = &div_[cell(i, 0)];
+      if (i > 0) {
+        d[0] = 0.0 + gy_above[0] - gx[0] - gy[0] + gx[w];
+        for (int j = 1; j < pcols_; ++j) d[j] = 0.0 + gy_above[j] + gx[j - 1] - gx[j] - gy[j];
+      } else {
+        d[0] = 0.0 - gx[0] - gy[0] + gx[w] + gy_above[0];
+        for (int j = 1; j < pcols_; ++j) d[j] = 0.0 + gx[j - 1] - gx[j] - gy[j] + gy_above[j];
+      }
+      std::swap(gy, gy_above);
+    }
+  }
+
+  // min |k * x - y|^2 + lambda |grad x|_0 by half-quadratic splitting, into
+  // x_.
+  void predict_edges(const KernelGrid &k, double lambda) {
+    kernel_spectrum(k.weights, &K_);
+    const std::size_t n = K_.size();
+    numerator_.resize(n);
+    power_.resize(n);
+    X_.resize(n);
+    for (std::size_t f = 0; f < n; ++f) {
+      numerator_[f] = std::conj(K_[f]) * Y_[f];
+      power_[f] = std::norm(K_[f]);
+    }
+    x_ = y_;
+    div_.resize(x_.size());
+    for (double beta = 2.0 * lambda; beta < kBetaEnd; beta *= 2.0) {
+      // g: the gradients of x where they are strong enough, then div = D^T g.
+      divergence(lambda / beta);
+      fourier_.forward(div_, &G_);
+      for (std::size_t f = 0; f < n; ++f)
+        X_[f] = (numerator_[f] + beta * G_[f]) / (power_[f] + beta * gradient_power_[f]);
+      fourier_.inverse_consuming(&X_, &x_);
+    }
+  }
+
+  // Least squares on the gradients of x_, weighted, with a Tikhonov term
+  // (and, if `refine`, the L1 term off the kernel's support), by conjugate
+  // gradients on the kernel's grid; then cleaned.
+  void update_kernel(KernelGrid *kernel, bool refine) {
+    side_by_side(
+        [&] {
+          gradient(x_, 0, 1, &lx_);
+          fourier_.forward(lx_, &LX_);
+        },
+        [&] {
+          gradient(x_, 1, 0, &ly_);
+          fourier_.forward(ly_, &LY_);
+        });
+    const std::size_t n = LX_.size();
     double energy = 0.0;
-    for (std::size_t k = 0; k < lx.size(); ++k)
-      energy += weight_[k] * (lx[k] * lx[k] + ly[k] * ly[k]);
+    for (std::size_t k = 0; k < lx_.size(); ++k)
+      energy += weight_[k] * (lx_[k] * lx_[k] + ly_[k] * ly_[k]);
     const double gamma = kKernelTikhonov * energy + 1e-12;
     Values penalty(kernel->weights.size(), gamma);
     if (refine) {
@@ -507,33 +603,30 @@ class Level {
           penalty[m] += kOffSupport * energy / std::max(kernel->weights[m], floor);
     }
 
-    Spectrum2 S(n);
+    A_.resize(n);
+    B_.resize(n);
     for (std::size_t f = 0; f < n; ++f)
-      S[f] = std::conj(LX[f]) * WGX_[f] + std::conj(LY[f]) * WGY_[f];
-    Field s_plane;
-    fourier_.inverse_consuming(&S, &s_plane);
-    const Values b = kernel_window(s_plane);
+      A_[f] = std::conj(LX_[f]) * WGX_[f] + std::conj(LY_[f]) * WGY_[f];
+    fourier_.inverse_consuming(&A_, &plane_);
+    const Values b = kernel_window(plane_);
 
-    Spectrum2 A(n), B(n), WA(n), WC(n);
-    Field a, c, plane;
     const auto apply = [&](const Values &k) {
-      const Spectrum2 K = kernel_spectrum(KernelGrid{ks_, k});
+      kernel_spectrum(k, &K_);
       for (std::size_t f = 0; f < n; ++f) {
-        A[f] = LX[f] * K[f];
-        B[f] = LY[f] * K[f];
+        A_[f] = LX_[f] * K_[f];
+        B_[f] = LY_[f] * K_[f];
       }
-      fourier_.inverse_consuming(&A, &a);
-      fourier_.inverse_consuming(&B, &c);
-      for (std::size_t m = 0; m < a.size(); ++m) {
-        a[m] *= weight_[m];
-        c[m] *= weight_[m];
-      }
-      fourier_.forward(a, &WA);
-      fourier_.forward(c, &WC);
+      // The residual's two gradients, weighted, and back.
+      const auto weighted = [&](Spectrum2 *in, Field *plane, Spectrum2 *out) {
+        fourier_.inverse_consuming(in, plane);
+        for (std::size_t m = 0; m < plane->size(); ++m) (*plane)[m] *= weight_[m];
+        fourier_.forward(*plane, out);
+      };
+      side_by_side([&] { weighted(&A_, &a_, &WA_); }, [&] { weighted(&B_, &c_, &WC_); });
       for (std::size_t f = 0; f < n; ++f)
-        A[f] = std::conj(LX[f]) * WA[f] + std::conj(LY[f]) * WC[f];
-      fourier_.inverse_consuming(&A, &plane);
-      Values out = kernel_window(plane);
+        A_[f] = std::conj(LX_[f]) * WA_[f] + std::conj(LY_[f]) * WC_[f];
+      fourier_.inverse_consuming(&A_, &plane_);
+      Values out = kernel_window(plane_);
       for (std::size_t m = 0; m < out.size(); ++m) out[m] += penalty[m] * k[m];
       return out;
     };
@@ -566,9 +659,25 @@ class Level {
 
   int rows_, cols_, prows_, pcols_, ks_;
   const Fourier &fourier_;
+  LevelArrays &arrays_;
   bool ok_ = false;
-  Field y_, weight_;
-  Spectrum2 Y_, DX_, DY_, WGX_, WGY_;
+  WorkerPool *pool_ = nullptr;
+  // The level's image on the periodic plane, the kernel step's weights and
+  // the spectra that stay through the level: the image's, the two
+  // differences', the weighted gradients' and |DX|^2 + |DY|^2.
+  Field &y_ = arrays_.y, &weight_ = arrays_.weight;
+  Spectrum2 &Y_ = arrays_.Y, &DX_ = arrays_.DX, &DY_ = arrays_.DY, &WGX_ = arrays_.WGX,
+            &WGY_ = arrays_.WGY;
+  Values &gradient_power_ = arrays_.gradient_power;
+  // Working arrays: the predicted edges and what the steps compute on the
+  // way.
+  Field &x_ = arrays_.x, &div_ = arrays_.div, &lx_ = arrays_.lx, &ly_ = arrays_.ly,
+        &a_ = arrays_.a, &c_ = arrays_.c, &plane_ = arrays_.plane,
+        &kernel_plane_ = arrays_.kernel_plane;
+  Values &row_scratch_ = arrays_.row_scratch, &power_ = arrays_.power;
+  Spectrum2 &K_ = arrays_.K, &numerator_ = arrays_.numerator, &X_ = arrays_.X, &G_ = arrays_.G,
+            &LX_ = arrays_.LX, &LY_ = arrays_.LY, &A_ = arrays_.A, &B_ = arrays_.B,
+            &WA_ = arrays_.WA, &WC_ = arrays_.WC;
 };
 
 }  // namespace
@@ -723,6 +832,7 @@ KernelGrid regrown(const KernelGrid &k, double growth, int size) {
 // One search, coarse to fine, with its levels' transforms.
 KernelGrid search(const GreyImage &image, double edge_weight, const std::vector<LevelPlan> &plans,
                   const std::vector<Fourier> &transforms) {
+  LevelArrays arrays(transforms.back().rows(), transforms.back().cols());
   KernelGrid kernel;
   double lambda = edge_weight;
   for (std::size_t l = 0; l < plans.size(); ++l) {
@@ -740,7 +850,7 @@ KernelGrid search(const GreyImage &image, double edge_weight, const std::vector<
       const double growth = static_cast<double>(p.window) / plans[l - 1].window;
       kernel = regrown(kernel, growth, next_window(kernel, growth, p.window));
     }
-    Level level(resized(image, p.rows, p.cols), kernel.size, transforms[l]);
+    Level level(resized(image, p.rows, p.cols), kernel.size, transforms[l], arrays);
     if (!level.ok()) return {};
     const bool finest = l + 1 == plans.size();
     for (int r = 0; r < kRoundsPerLevel; ++r) {
@@ -801,7 +911,7 @@ KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight)
 }
 
 KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int max_size,
-                          double edge_weight, int rounds) {
+                          double edge_weight, int rounds, int threads) {
   try {
     const std::vector<LevelPlan> plans = level_plans(image, odd_at_least_3(max_size));
     const LevelPlan &p = plans.back();
@@ -815,10 +925,12 @@ KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int m
     KernelGrid kernel = regrown(found, 1.0, next_window(found, 1.0, p.window));
     const Fourier fourier(fast_size(p.rows + kernel.size), fast_size(p.cols + kernel.size));
     if (!fourier.ok()) return {};
-    Level level(resized(image, p.rows, p.cols), kernel.size, fourier);
+    WorkerPool pool(engine_threads(threads));
+    LevelArrays arrays(fourier.rows(), fourier.cols());
+    Level level(resized(image, p.rows, p.cols), kernel.size, fourier, arrays);
     if (!level.ok()) return {};
     for (int r = 0; r < rounds; ++r) {
-      level.round(&kernel, lambda, weight_reach(kernel) >= kRefineReach);
+      level.round(&kernel, lambda, weight_reach(kernel) >= kRefineReach, &pool);
       lambda = next_edge_weight(lambda);
     }
     centre_kernel(&kernel);

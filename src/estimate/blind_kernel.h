@@ -106,10 +106,12 @@ KernelGrid find_kernel(const GreyImage &image, int max_size, double edge_weight 
 // `rounds` rounds further at the finest level, the edge weight still
 // falling as it did: finer edges join the prediction, and the faint, fast
 // parts of the path come out more fully; in a noisy photo, its noise joins
-// too, and the kernel comes out worse. Empty where memory or a plan could
-// not be had, or `found` is no search's kernel of that size.
+// too, and the kernel comes out worse. The rounds' work is shared by
+// `threads` threads (engine_threads); the kernel does not depend on them.
+// Empty where memory or a plan could not be had, or `found` is no search's
+// kernel of that size.
 KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int max_size,
-                          double edge_weight, int rounds);
+                          double edge_weight, int rounds, int threads);
 
 // Several searches at once, each as find_kernel, spread over `threads`
 // threads (engine_threads); each search's result does not depend on them.

@@ -477,7 +477,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       // was.
       const KernelSearch &search = searches[taken];
       const KernelGrid finer = refined_kernel(*search.image, found[taken], search.max_size,
-                                              search.edge_weight, kRefineRounds);
+                                              search.edge_weight, kRefineRounds, 0);
       if (finer.size > 0) take(finer, taken);
       if (finer.size == 0 || shape.peak >= kPointPeak) take(found[taken], taken);
     }

@@ -634,7 +634,7 @@ class Level {
         A_[f] = LX_[f] * K_[f];
         B_[f] = LY_[f] * K_[f];
       }
-      // The residual's two gradients, weighted, and back.
+      // Each predicted gradient convolved with the kernel, weighted, and back.
       const auto weighted = [&](Spectrum2 *in, Field *plane, Spectrum2 *out) {
         fourier_.inverse_consuming(in, plane);
         for (std::size_t m = 0; m < plane->size(); ++m) (*plane)[m] *= weight_[m];

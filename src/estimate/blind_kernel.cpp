@@ -103,24 +103,6 @@ constexpr double kMostShared = 0.25;
 
 std::size_t cells(int rows, int cols) { return static_cast<std::size_t>(rows) * cols; }
 
-// The side of a search's periodic plane that holds at least n samples: the
-// smallest of the form 2^a r, r one of a few small odd factors and 2^a at
-// least 8 (beyond 64). The search spends most of its time in transforms,
-// and FFTW plans these sizes best: the smallest size with no prime factor
-// above 7 (the engine's fast_size) is often odd or rich in 3s and 7s, and
-// between 64 and 1100 samples a side its transforms took 1.4 times as long
-// in all, 588 x 588 an eighth longer than 640 x 640, 875 x 875 two and a
-// half times as long as 896 x 896.
-int transform_size(int n) {
-  for (int m = std::max(n, 1);; ++m) {
-    int odd = m, twos = 1;
-    while (odd % 2 == 0) odd /= 2, twos *= 2;
-    if (m > 64 && twos < 8) continue;
-    for (int r : {1, 3, 5, 7, 9, 15, 25})
-      if (odd == r) return m;
-  }
-}
-
 int odd_at_least_3(double size) {
   int n = std::max(3, static_cast<int>(std::lround(size)));
   return n % 2 == 0 ? n + 1 : n;
@@ -897,8 +879,7 @@ std::vector<KernelGrid> find_kernels(const std::vector<KernelSearch> &searches, 
       plans.push_back(level_plans(*searches[s].image, odd_at_least_3(searches[s].max_size)));
       transforms[s].reserve(plans[s].size());
       for (const LevelPlan &p : plans[s]) {
-        transforms[s].emplace_back(transform_size(p.rows + p.window),
-                                   transform_size(p.cols + p.window));
+        transforms[s].emplace_back(fast_size(p.rows + p.window), fast_size(p.cols + p.window));
         if (!transforms[s].back().ok()) return {};
       }
     }
@@ -942,8 +923,7 @@ KernelGrid refined_kernel(const GreyImage &image, const KernelGrid &found, int m
     // The kernel in a window with as much room around it as the search's
     // finest level gave it.
     KernelGrid kernel = regrown(found, 1.0, next_window(found, 1.0, p.window));
-    const Fourier fourier(transform_size(p.rows + kernel.size),
-                          transform_size(p.cols + kernel.size));
+    const Fourier fourier(fast_size(p.rows + kernel.size), fast_size(p.cols + kernel.size));
     if (!fourier.ok()) return {};
     WorkerPool pool(engine_threads(threads));
     LevelArrays arrays(fourier.rows(), fourier.cols());

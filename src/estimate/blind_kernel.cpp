@@ -352,8 +352,8 @@ struct LevelArrays {
     const std::size_t samples = cells(rows, cols), n = spectrum_cells(rows, cols);
     for (Field *f : {&y, &weight, &x, &div, &lx, &ly, &a, &c, &plane, &kernel_plane})
       f->reserve(samples);
-    for (Spectrum2 *s : {&Y, &DX, &DY, &WGX, &WGY, &K, &numerator, &X, &G, &LX, &LY, &A, &B, &WA,
-                         &WC})
+    for (Spectrum2 *s :
+         {&Y, &DX, &DY, &WGX, &WGY, &K, &numerator, &X, &G, &LX, &LY, &A, &B, &WA, &WC})
       s->reserve(n);
     gradient_power.reserve(n);
     power.reserve(n);
@@ -377,18 +377,26 @@ class Level {
         fourier_(fourier),
         arrays_(arrays) {
     if (!fourier_.ok() || prows_ < rows_ + ks || pcols_ < cols_ + ks) return;
+    // Every array at the level's size at once: nothing is allocated while
+    // a pool's threads share a round.
+    const std::size_t plane = cells(prows_, pcols_), spectrum = spectrum_cells(prows_, pcols_);
+    for (Field *f : {&y_, &x_, &div_, &lx_, &ly_, &a_, &c_, &plane_}) f->resize(plane);
+    for (Spectrum2 *s : {&K_, &numerator_, &X_, &G_, &LX_, &LY_, &A_, &B_, &WA_, &WC_})
+      s->resize(spectrum);
+    gradient_power_.resize(spectrum);
+    power_.resize(spectrum);
+    row_scratch_.resize(cells(3, pcols_));
     // The image continued by mirror images of itself, on to the far side
     // of the periodic plane where it meets its own near edge.
     const auto source = [](int p, int n, int padded) {
       return p < n + (padded - n) / 2 ? mirror_index(p, n) : mirror_index(p - padded, n);
     };
-    y_.resize(cells(prows_, pcols_));
     for (int i = 0; i < prows_; ++i)
       for (int j = 0; j < pcols_; ++j)
         y_[cell(i, j)] = y.at(source(i, rows_, prows_), source(j, cols_, pcols_));
     fourier_.forward(y_, &Y_);
     Field &d = plane_;
-    d.assign(cells(prows_, pcols_), 0.0);
+    d.assign(plane, 0.0);
     d[0] = -1.0;
     d[cell(0, pcols_ - 1)] = 1.0;
     fourier_.forward(d, &DX_);
@@ -399,7 +407,7 @@ class Level {
     // The weights of the kernel's data term: the image where the kernel's
     // whole reach was seen, away from clipped highlights.
     const int h = ks / 2;
-    weight_.assign(cells(prows_, pcols_), 0.0);
+    weight_.assign(plane, 0.0);
     std::vector<int> &clipped_rows = arrays_.clipped;
     clipped_rows.assign(cells(rows_, cols_), 0);
     for (int i = 0; i < rows_; ++i)
@@ -430,16 +438,9 @@ class Level {
     }
     fourier_.forward(gx, &WGX_);
     fourier_.forward(gy, &WGY_);
-    gradient_power_.resize(DX_.size());
-    for (std::size_t f = 0; f < DX_.size(); ++f)
+    for (std::size_t f = 0; f < spectrum; ++f)
       gradient_power_[f] = std::norm(DX_[f]) + std::norm(DY_[f]);
-    kernel_plane_.assign(cells(prows_, pcols_), 0.0);
-    // Every working array at its size now: nothing is allocated while the
-    // pool's threads share a round.
-    const std::size_t plane = cells(prows_, pcols_), n = DX_.size();
-    for (Field *f : {&x_, &div_, &lx_, &ly_, &a_, &c_, &plane_}) f->resize(plane);
-    for (Spectrum2 *s : {&K_, &numerator_, &X_, &G_, &LX_, &LY_, &A_, &B_, &WA_, &WC_}) s->resize(n);
-    power_.resize(n);
+    kernel_plane_.assign(plane, 0.0);
     ok_ = true;
   }
   bool ok() const { return ok_; }
@@ -459,15 +460,13 @@ class Level {
  private:
   std::size_t cell(int i, int j) const { return cells(i, pcols_) + static_cast<std::size_t>(j); }
 
-  int threads() const { return pool_ != nullptr ? pool_->size() : 1; }
-
   // a() and b(), side by side where there is a pool: the kernel step's
   // transforms come in pairs. (Cutting the elementwise steps between the
   // threads did not pay: the transforms in between then fetched half their
   // input from the other core's cache.)
   template <typename A, typename B>
   void side_by_side(const A &a, const B &b) const {
-    if (threads() > 1) {
+    if (pool_ != nullptr && pool_->size() > 1) {
       pool_->run(2, [&](std::size_t i, int) { i == 0 ? a() : b(); });
       return;
     }
@@ -476,9 +475,8 @@ class Level {
   }
 
   // Forward differences on the periodic plane, along rows (di = 0, dj = 1)
-  // or columns, into `g`.
+  // or columns, into `g` (of the plane's size).
   void gradient(const Field &x, int di, int dj, Field *g) const {
-    g->resize(x.size());
     for (int i = 0; i < prows_; ++i) {
       const int ni = i + di < prows_ ? i + di : 0;
       for (int j = 0; j < pcols_; ++j) {
@@ -534,7 +532,6 @@ class Level {
   // it, in the order in which a pass over the rows, scattering each cell's
   // gradients to its neighbours, would add them.
   void divergence(double keep) {
-    row_scratch_.resize(cells(3, pcols_));
     double *gx = row_scratch_.data(), *gy = gx + pcols_, *gy_above = gy + pcols_;
     kept_gradients(prows_ - 1, keep, gx, gy_above);
     const int w = pcols_ - 1;
@@ -557,15 +554,11 @@ class Level {
   void predict_edges(const KernelGrid &k, double lambda) {
     kernel_spectrum(k.weights, &K_);
     const std::size_t n = K_.size();
-    numerator_.resize(n);
-    power_.resize(n);
-    X_.resize(n);
     for (std::size_t f = 0; f < n; ++f) {
       numerator_[f] = std::conj(K_[f]) * Y_[f];
       power_[f] = std::norm(K_[f]);
     }
     x_ = y_;
-    div_.resize(x_.size());
     for (double beta = 2.0 * lambda; beta < kBetaEnd; beta *= 2.0) {
       // g: the gradients of x where they are strong enough, then div = D^T g.
       divergence(lambda / beta);
@@ -603,8 +596,6 @@ class Level {
           penalty[m] += kOffSupport * energy / std::max(kernel->weights[m], floor);
     }
 
-    A_.resize(n);
-    B_.resize(n);
     for (std::size_t f = 0; f < n; ++f)
       A_[f] = std::conj(LX_[f]) * WGX_[f] + std::conj(LY_[f]) * WGY_[f];
     fourier_.inverse_consuming(&A_, &plane_);
@@ -671,9 +662,8 @@ class Level {
   Values &gradient_power_ = arrays_.gradient_power;
   // Working arrays: the predicted edges and what the steps compute on the
   // way.
-  Field &x_ = arrays_.x, &div_ = arrays_.div, &lx_ = arrays_.lx, &ly_ = arrays_.ly,
-        &a_ = arrays_.a, &c_ = arrays_.c, &plane_ = arrays_.plane,
-        &kernel_plane_ = arrays_.kernel_plane;
+  Field &x_ = arrays_.x, &div_ = arrays_.div, &lx_ = arrays_.lx, &ly_ = arrays_.ly, &a_ = arrays_.a,
+        &c_ = arrays_.c, &plane_ = arrays_.plane, &kernel_plane_ = arrays_.kernel_plane;
   Values &row_scratch_ = arrays_.row_scratch, &power_ = arrays_.power;
   Spectrum2 &K_ = arrays_.K, &numerator_ = arrays_.numerator, &X_ = arrays_.X, &G_ = arrays_.G,
             &LX_ = arrays_.LX, &LY_ = arrays_.LY, &A_ = arrays_.A, &B_ = arrays_.B,

@@ -30,7 +30,10 @@
 //        restoration has the sparsest gradients is taken if another search
 //        confirms it. A long shake is often found in the whole crop and
 //        missed in its smaller parts, which then cannot confirm it; the
-//        crop's two starts can. Failing that, nothing is repaired, since a
+//        crop's two starts can. Failing that, where the spectrum shows a
+//        motion, the crop is searched again in a smaller window
+//        (kShortWindow), where a shorter shake is not lost in the haze that
+//        a large window lets in. Failing that, nothing is repaired, since a
 //        repair with a wrong kernel or line leaves the photo worse than it
 //        was;
 //      - a kernel along the line the straight estimate found (about as long,
@@ -99,6 +102,17 @@ constexpr int kAgreementReach = 8;  // cells
 // through.
 constexpr double kPartShare = 0.6;
 constexpr double kPartsAgreement = 0.75;
+// Where every search leaves the photo unrepaired, the crop is searched once
+// more from both starts in a window of kShortWindow cells: a window much
+// larger than the shake lets noise and fine texture (fur) spread the kernel
+// into a haze, and a shorter shake then comes out whole in the smaller one.
+// Its kernels are taken only if they agree with each other
+// (kPartsAgreement) and neither fills its window (a longer shake does not
+// fit, and comes out cut short), and only where the straight estimate saw
+// a motion in the spectrum: a sharp photo's own softness comes out as a
+// small kernel in the smaller window too (a sharp retina's 12 x 8, that
+// its parts confirmed), where the larger one's had filled the window.
+constexpr int kShortWindow = 35;
 // A kernel reaching within this many pixels of its window's size has filled
 // the window rather than found a shake in it.
 constexpr int kWindowMargin = 4;
@@ -323,6 +337,33 @@ SecondLook second_look(const std::vector<KernelGrid> &found,
   return look;
 }
 
+// The shorter window's pick (its two searches are found[first] and
+// found[first + 1]): the one whose restoration of `crop` is sparser, if
+// the two agree and neither fills its window nor is a point; found.size()
+// otherwise.
+std::size_t shorter_pick(const std::vector<KernelGrid> &found, std::size_t first,
+                         const GreyImage &crop) {
+  const std::size_t none = found.size();
+  if (found.size() != first + 2) return none;
+  if (kernel_agreement(found[first], found[first + 1], kAgreementReach) < kPartsAgreement)
+    return none;
+  std::size_t pick = none;
+  double sparsest = 0.0;
+  for (std::size_t s = first; s < found.size(); ++s) {
+    const KernelGrid trimmed = trimmed_kernel(found[s]);
+    const KernelShape shape = kernel_shape(trimmed);
+    if (fills_window_of(shape, kShortWindow) || shape.peak >= kPointPeak ||
+        (shape.width <= kPointExtent && shape.height <= kPointExtent))
+      return none;
+    const double sparsity = restored_sparsity(crop, trimmed);
+    if (sparsity >= 0.0 && (pick == none || sparsity < sparsest)) {
+      sparsest = sparsity;
+      pick = s;
+    }
+  }
+  return pick;
+}
+
 }  // namespace
 
 // What it measures: blind_kernel.h.
@@ -373,6 +414,7 @@ LineReading line_reading(const KernelGrid &trimmed, double length, double degree
 MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
   MotionEstimate result = estimate_motion(region);
   if (result.status != EstimateStatus::estimated) return result;
+  const bool spectrum_line = result.found == FoundMotion::line;
   try {
     const Crops crops = estimation_crops(region);
     const GreyImage &crop = crops.first;
@@ -393,7 +435,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
     for (double weight : kStartWeights) searches.push_back({&crop, largest, weight});
     for (const GreyImage *other : others)
       searches.push_back({other, std::clamp(largest, 3, std::min(other->rows, other->cols) / 3)});
-    const std::vector<KernelGrid> found = find_kernels(searches, 0);
+    std::vector<KernelGrid> found = find_kernels(searches, 0);
     if (found.empty()) {
       result.status = EstimateStatus::no_memory;
       return result;
@@ -453,6 +495,26 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
         agreed = true;
         result.agreement = look.agreement;
         take(found[look.pick], look.pick);
+        reading = read_line();
+        fills_window = false;
+      }
+    }
+    if ((!agreed || fills_window) && (!reading.confirmed || fills_window) &&
+        spectrum_line && largest > kShortWindow) {
+      // Nothing would be repaired, though the spectrum shows a motion: the
+      // shorter window.
+      const std::size_t first = found.size();
+      for (double weight : kStartWeights) searches.push_back({&crop, kShortWindow, weight});
+      const std::vector<KernelGrid> shorter = find_kernels(
+          std::vector<KernelSearch>(searches.begin() + static_cast<std::ptrdiff_t>(first),
+                                    searches.end()),
+          0);
+      found.insert(found.end(), shorter.begin(), shorter.end());
+      const std::size_t pick = shorter_pick(found, first, crop);
+      if (pick < found.size()) {
+        agreed = true;
+        result.agreement = kernel_agreement(found[first], found[first + 1], kAgreementReach);
+        take(found[pick], pick);
         reading = read_line();
         fills_window = false;
       }

@@ -337,31 +337,33 @@ SecondLook second_look(const std::vector<KernelGrid> &found,
   return look;
 }
 
-// The shorter window's pick (its two searches are found[first] and
+// The shorter window's look (its two searches are found[first] and
 // found[first + 1]): the one whose restoration of `crop` is sparser, if
-// the two agree and neither fills its window nor is a point; found.size()
-// otherwise.
-std::size_t shorter_pick(const std::vector<KernelGrid> &found, std::size_t first,
-                         const GreyImage &crop) {
-  const std::size_t none = found.size();
-  if (found.size() != first + 2) return none;
-  if (kernel_agreement(found[first], found[first + 1], kAgreementReach) < kPartsAgreement)
-    return none;
-  std::size_t pick = none;
+// the two agree and neither fills its window nor is a point; none (pick
+// found.size()) otherwise.
+SecondLook shorter_look(const std::vector<KernelGrid> &found, std::size_t first,
+                        const GreyImage &crop) {
+  SecondLook look{found.size()};
+  if (found.size() != first + 2) return look;
+  const double agreement = kernel_agreement(found[first], found[first + 1], kAgreementReach);
+  if (agreement < kPartsAgreement) return look;
+  std::size_t pick = found.size();
   double sparsest = 0.0;
   for (std::size_t s = first; s < found.size(); ++s) {
     const KernelGrid trimmed = trimmed_kernel(found[s]);
     const KernelShape shape = kernel_shape(trimmed);
     if (fills_window_of(shape, kShortWindow) || shape.peak >= kPointPeak ||
         (shape.width <= kPointExtent && shape.height <= kPointExtent))
-      return none;
+      return look;
     const double sparsity = restored_sparsity(crop, trimmed);
-    if (sparsity >= 0.0 && (pick == none || sparsity < sparsest)) {
+    if (sparsity >= 0.0 && (pick == found.size() || sparsity < sparsest)) {
       sparsest = sparsity;
       pick = s;
     }
   }
-  return pick;
+  look.pick = pick;
+  look.agreement = agreement;
+  return look;
 }
 
 }  // namespace
@@ -488,17 +490,18 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
       return result;
     }
     bool fills_window = fills_window_of(shape, largest);
-    if ((!agreed && !reading.confirmed) || fills_window) {
-      // The first choice would leave the photo as it is: a second look.
-      const SecondLook look = second_look(found, searches, starts, apart, crop);
-      if (look.pick < found.size()) {
-        agreed = true;
-        result.agreement = look.agreement;
-        take(found[look.pick], look.pick);
-        reading = read_line();
-        fills_window = false;
-      }
-    }
+    // A look that found a kernel to trust: it stands.
+    const auto adopt = [&](const SecondLook &look) {
+      if (look.pick >= found.size()) return;
+      agreed = true;
+      result.agreement = look.agreement;
+      take(found[look.pick], look.pick);
+      reading = read_line();
+      fills_window = false;
+    };
+    // The first choice would leave the photo as it is: a second look.
+    if ((!agreed && !reading.confirmed) || fills_window)
+      adopt(second_look(found, searches, starts, apart, crop));
     if ((!agreed || fills_window) && (!reading.confirmed || fills_window) &&
         spectrum_line && largest > kShortWindow) {
       // Nothing would be repaired, though the spectrum shows a motion: the
@@ -510,14 +513,7 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
                                     searches.end()),
           0);
       found.insert(found.end(), shorter.begin(), shorter.end());
-      const std::size_t pick = shorter_pick(found, first, crop);
-      if (pick < found.size()) {
-        agreed = true;
-        result.agreement = kernel_agreement(found[first], found[first + 1], kAgreementReach);
-        take(found[pick], pick);
-        reading = read_line();
-        fills_window = false;
-      }
+      adopt(shorter_look(found, first, crop));
     }
     const bool confirmed = reading.confirmed;
     if (!agreed || fills_window) {

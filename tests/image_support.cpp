@@ -84,8 +84,9 @@ cli::Image shake_kernel_image(int size) {
   return k;
 }
 
-cli::Image kernel_result(const cli::Image &in, const cli::Image &kernel, bool blur) {
+cli::Image kernel_result(const cli::Image &in, const cli::Image &kernel, bool blur, bool linear) {
   RepairSettings s;
+  s.linear_light = linear;
   s.motion = kernel_from_image(
       {kernel.rows, kernel.cols, kernel.bpp, SampleFormat::u8, kernel.data(), nullptr});
   s.solver = SolverKind::sparse;

@@ -36,8 +36,9 @@ cli::Image smooth_result(const cli::Image &in, double length, double direction, 
 cli::Image shake_kernel_image(int size);
 
 // The repair (or blur) of the whole image with a kernel image, by the
-// sparse solver.
-cli::Image kernel_result(const cli::Image &in, const cli::Image &kernel, bool blur = false);
+// sparse solver (with `linear`, in linear light).
+cli::Image kernel_result(const cli::Image &in, const cli::Image &kernel, bool blur = false,
+                         bool linear = false);
 
 // "" when the images are equal, else where they differ.
 std::string differences(const cli::Image &a, const cli::Image &b);

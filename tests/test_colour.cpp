@@ -5,6 +5,7 @@
 
 #include "colour/brightness.h"
 #include "colour/hsv.h"
+#include "colour/light.h"
 
 using namespace ostrivo;
 
@@ -149,4 +150,18 @@ TEST(BrightnessRepair, FlatRestoredValuesMapToTheSourceMinimum) {
 
 TEST(BrightnessRepair, FourBytesPerPixelKeepsTheFourthByte) {
   EXPECT_EQ(repair_values({20, 120, 220}, {10, 240, 99}, 4), (std::vector<int>{10, 125, 240}));
+}
+
+TEST(Light, EveryByteLevelComesBackAndAlphaIsOnlyScaled) {
+  // sRGB's curve by its definition: level 128 is 0.21586 of the light.
+  std::vector<guchar> levels;
+  for (int v = 0; v < 256; ++v) levels.insert(levels.end(), {static_cast<guchar>(v), 200});
+  std::vector<float> light(levels.size());
+  std::vector<guchar> back(levels.size());
+  const PixelRegion region{16, 16, 2, SampleFormat::u8, levels.data(), back.data()};
+  decode_light(region, light.data());
+  EXPECT_NEAR(light[2 * 128], 0.2158605, 1e-6);
+  EXPECT_NEAR(light[1], 200.0 / 255.0, 1e-6);
+  encode_light(light.data(), region);
+  EXPECT_EQ(back, levels);
 }

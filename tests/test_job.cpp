@@ -158,3 +158,42 @@ TEST(Job, ProgressRunsFromZeroToExactlyOneWithoutGoingBack) {
   EXPECT_EQ(seen.back(), 1.0);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
 }
+
+TEST(Job, AShakeOfTheLightIsRepairedBetterInLinearLight) {
+  // Bright bars on a dark ground, blurred as a camera blurs: the light
+  // (sRGB's curve undone) averaged over 9 pixels along the rows, then
+  // encoded again.
+  const int rows = 48, cols = 96, reach = 4;
+  const auto light = [](double v) { return std::pow((v / 255.0 + 0.055) / 1.055, 2.4); };
+  const auto encoded = [](double l) { return 255.0 * (1.055 * std::pow(l, 1 / 2.4) - 0.055); };
+  std::vector<guchar> sharp(static_cast<std::size_t>(rows) * cols), blurred(sharp.size());
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j)
+      sharp[static_cast<std::size_t>(i * cols + j)] = (j / 12 + i / 16) % 2 ? 240 : 20;
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      double sum = 0.0;
+      for (int t = -reach; t <= reach; ++t)
+        sum += light(sharp[static_cast<std::size_t>(i * cols + std::clamp(j + t, 0, cols - 1))]);
+      blurred[static_cast<std::size_t>(i * cols + j)] =
+          static_cast<guchar>(std::lround(encoded(sum / (2 * reach + 1))));
+    }
+  RepairSettings s = with(SampledKernel{1, 2 * reach + 1, std::vector<double>(2 * reach + 1, 1)});
+  s.solver = SolverKind::sparse;
+  const auto error = [&](bool linear) {
+    s.linear_light = linear;
+    std::vector<guchar> out(sharp.size());
+    EXPECT_EQ(repair_area({rows, cols, 1, SampleFormat::u8, blurred.data(), out.data()}, s).outcome,
+              Outcome::repaired);
+    double squares = 0.0;  // away from the left and right edges, unknown to the solver
+    for (int i = 0; i < rows; ++i)
+      for (int j = 2 * reach; j < cols - 2 * reach; ++j) {
+        const double d = out[static_cast<std::size_t>(i * cols + j)] -
+                         sharp[static_cast<std::size_t>(i * cols + j)];
+        squares += d * d;
+      }
+    return squares;
+  };
+  const double on_values = error(false), in_light = error(true);
+  EXPECT_LT(in_light, on_values / 20) << on_values << " " << in_light;
+}

@@ -47,6 +47,7 @@ struct Options {
   Given k{ostrivo::kKRange.fallback};
   double frame_width = ostrivo::kFrameWidthRange.fallback;
   gboolean repair_brightness = FALSE;
+  gboolean linear_light = FALSE;
   gchar *model = nullptr;
   gchar *solver = nullptr;
   double strength = ostrivo::kStrengthRange.fallback;
@@ -87,6 +88,7 @@ RepairSettings settings_for(const Options &o, double length, double direction, d
   s.k = k;
   s.strength = o.strength;
   s.repair_brightness = o.repair_brightness != FALSE;
+  s.linear_light = o.linear_light != FALSE;
   return s;
 }
 
@@ -278,7 +280,7 @@ bool estimate_file(const Options &o, const std::string &input) {
     return false;
   }
   const ostrivo::MotionEstimate e =
-      ostrivo::estimate_shake(region_of(image, nullptr), o.max_kernel);
+      ostrivo::estimate_shake(region_of(image, nullptr), o.max_kernel, o.linear_light != FALSE);
   if (e.status != ostrivo::EstimateStatus::estimated) {
     std::fprintf(stderr, "ostrivo-cli: %s: %s\n", input.c_str(),
                  ostrivo::estimate_failure(e.status));
@@ -341,7 +343,8 @@ bool repair_file(const Options &o, const std::string &input, bool show_progress)
   Options settled = o;
   bool keep = false;
   if (o.automatic && !(o.length.given && o.direction.given && o.k.given)) {
-    const ostrivo::MotionEstimate e = ostrivo::estimate_shake(region_of(in, nullptr), o.max_kernel);
+    const ostrivo::MotionEstimate e =
+        ostrivo::estimate_shake(region_of(in, nullptr), o.max_kernel, o.linear_light != FALSE);
     if (e.status != ostrivo::EstimateStatus::estimated)
       return complain(std::string(ostrivo::estimate_failure(e.status)) +
                       "; give --length and --direction");
@@ -469,6 +472,11 @@ int main(int argc, char **argv) {
        "PERCENT"},
       {"repair-brightness", 'b', 0, G_OPTION_ARG_NONE, &o.repair_brightness,
        "Map the brightness range of the result onto the original's", nullptr},
+      {"linear-light", 0, 0, G_OPTION_ARG_NONE, &o.linear_light,
+       "Find and repair the blur in linear light (the sRGB curve undone, then redone), as a "
+       "camera's shake blurred it: better on camera photos, worse on blur made on the encoded "
+       "values",
+       nullptr},
       {"output", 'o', 0, G_OPTION_ARG_FILENAME, &o.output,
        "Output file, for one input (.jpg, .png, .tif, .webp, .heic, .avif or .jxl)", "FILE"},
       {"output-dir", 'O', 0, G_OPTION_ARG_FILENAME, &o.output_dir,

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "colour/light.h"
 #include "engine/motion_builder.h"
 #include "engine/planes.h"
 #include "engine/region.h"
@@ -33,11 +35,16 @@ std::size_t samples_of(int rows, int cols, int channels) {
 // (the part of a trimmed area, or 16-bit samples as floats).
 class Staging {
  public:
-  Staging(const PixelRegion &area, int rows, int cols)
-      : area_(area), rows_(rows), cols_(cols), format_(engine_format(area.format)) {}
+  // `linear`: the copies hold linear light (colour/light.h), as floats.
+  Staging(const PixelRegion &area, int rows, int cols, bool linear = false)
+      : area_(area),
+        rows_(rows),
+        cols_(cols),
+        linear_(linear),
+        format_(linear ? SampleFormat::f32 : engine_format(area.format)) {}
 
   bool direct() const {
-    return area_.format == format_ && rows_ == area_.rows && cols_ == area_.cols;
+    return !linear_ && area_.format == format_ && rows_ == area_.rows && cols_ == area_.cols;
   }
 
   // Bytes of the copies this staging makes.
@@ -71,9 +78,22 @@ class Staging {
   void copy_rows(const void *from, void *to, bool inward) {
     const std::size_t part_row = static_cast<std::size_t>(cols_) * area_.channels;
     const std::size_t area_row = static_cast<std::size_t>(area_.cols) * area_.channels;
+    const std::size_t host_size = sample_size(area_.format);
     for (int r = 0; r < rows_; ++r) {
       const std::size_t host = static_cast<std::size_t>(r) * area_row;
       const std::size_t engine = static_cast<std::size_t>(r) * part_row;
+      if (linear_) {  // the host's samples decoded into the floats, or encoded back
+        const std::size_t at = host * host_size;
+        if (inward)
+          decode_light({1, cols_, area_.channels, area_.format,
+                        static_cast<const unsigned char *>(from) + at, nullptr},
+                       static_cast<float *>(to) + engine);
+        else
+          encode_light(static_cast<const float *>(from) + engine,
+                       {1, cols_, area_.channels, area_.format, nullptr,
+                        static_cast<unsigned char *>(to) + at});
+        continue;
+      }
       if (area_.format == SampleFormat::u16) {
         if (inward) {
           const auto *w = static_cast<const std::uint16_t *>(from) + host;
@@ -96,6 +116,7 @@ class Staging {
 
   const PixelRegion &area_;
   int rows_, cols_;
+  bool linear_;
   SampleFormat format_;
   std::unique_ptr<Buffer<unsigned char>> in_, out_;
 };
@@ -155,7 +176,7 @@ JobResult run_job(const PixelRegion &area, const RepairSettings &settings,
   }
   JobResult result;
   try {
-    Staging staging(area, part.rows, part.cols);
+    Staging staging(area, part.rows, part.cols, settings.linear_light);
     PixelRegion engine_part;
     if (!staging.take(&engine_part)) {
       copy_area(area);
@@ -222,8 +243,11 @@ JobResult check_memory(const RepairSettings &settings, int rows, int cols, int c
   double needed = host_bytes;
   if (part.rows >= 2 && part.cols >= 2) {
     const PixelRegion area{rows, cols, channels, format, nullptr, nullptr};
-    needed += Staging(area, part.rows, part.cols).copy_bytes();
-    needed += region_working_bytes(plan, channels, engine_format(format), settings);
+    const Staging staging(area, part.rows, part.cols, settings.linear_light);
+    needed += staging.copy_bytes();
+    needed += region_working_bytes(
+        plan, channels, settings.linear_light ? SampleFormat::f32 : engine_format(format),
+        settings);
   }
   if (memory_allows(needed)) return {Outcome::repaired, Refusal::none, needed};
   return {Outcome::refused, Refusal::no_memory, needed};
@@ -269,7 +293,7 @@ JobResult repair_preview(const PixelRegion &context, const PreviewPlan &plan,
     return {Outcome::unchanged, Refusal::none, 0.0};
   }
   try {
-    Staging staging(context, context.rows, context.cols);
+    Staging staging(context, context.rows, context.cols, settings.linear_light);
     PixelRegion window;
     if (!staging.take(&window)) {
       copy_area(context);

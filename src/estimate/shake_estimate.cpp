@@ -62,6 +62,7 @@
 #include <new>
 #include <vector>
 
+#include "colour/light.h"
 #include "engine/region.h"
 #include "estimate/blind_kernel.h"
 #include "estimate/motion_estimate.h"
@@ -413,7 +414,22 @@ LineReading line_reading(const KernelGrid &trimmed, double length, double degree
   return reading;
 }
 
-MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel) {
+MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel, bool linear_light) {
+  if (linear_light && region.src != nullptr && region.rows > 0 && region.cols > 0 &&
+      region.channels > 0) {
+    std::vector<float> light;
+    try {
+      light.resize(static_cast<std::size_t>(region.rows) * region.cols * region.channels);
+    } catch (const std::bad_alloc &) {
+      MotionEstimate refused;
+      refused.status = EstimateStatus::no_memory;
+      return refused;
+    }
+    decode_light(region, light.data());
+    const PixelRegion decoded{region.rows,  region.cols, region.channels, SampleFormat::f32,
+                              light.data(), nullptr};
+    return estimate_shake(decoded, max_kernel, false);
+  }
   MotionEstimate result = estimate_motion(region);
   if (result.status != EstimateStatus::estimated) return result;
   const bool spectrum_line = result.found == FoundMotion::line;

@@ -262,8 +262,8 @@ TEST_F(Cli, HelpListsEveryOptionAndVersionPrints) {
   EXPECT_EQ(r.status, 0);
   for (const char *option :
        {"--length", "--direction", "--k", "--model", "--frame-width", "--repair-brightness",
-        "--output", "--output-dir", "--quality", "--force", "--quiet", "--simulate", "--estimate",
-        "--json", "--auto", "--threads", "--version", "INPUT"})
+        "--linear-light", "--output", "--output-dir", "--quality", "--force", "--quiet",
+        "--simulate", "--estimate", "--json", "--auto", "--threads", "--version", "INPUT"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   const CliRun v = run_cli({"--version"});
   EXPECT_EQ(v.status, 0);
@@ -433,22 +433,30 @@ TEST_F(Cli, SixteenBitFilesAreRepairedAtSixteenBits) {
   EXPECT_GT(psnr16, psnr8 + 0.5);
 }
 
-TEST_F(Cli, AKernelOfAnyShapeIsSimulatedAndRepairedAsTheEngineDoes) {
+TEST_F(Cli, AKernelOfAnyShapeIsSimulatedAndRepairedAsTheEngineDoesOnValuesAndInLight) {
   const cli::Image sharp = load(OSTRIVO_SOURCE_DIR "/data/coffee.png");
   const cli::Image kernel = shake_kernel_image(15);
   const std::string k = write("shake.png", kernel);
 
-  ASSERT_EQ(run_cli({"-q", "--simulate", "--kernel", k, OSTRIVO_SOURCE_DIR "/data/coffee.png", "-o",
-                     path("blurred.png")})
-                .status,
-            0);
-  const cli::Image blurred = load(path("blurred.png"));
-  EXPECT_EQ(differences(blurred, kernel_result(sharp, kernel, true)), "");
-  ASSERT_EQ(run_cli({"-q", "--kernel", k, path("blurred.png"), "-o", path("repaired.png")}).status,
-            0);
-  const cli::Image repaired = load(path("repaired.png"));
-  EXPECT_EQ(differences(repaired, kernel_result(blurred, kernel)), "");
-  EXPECT_GT(psnr(repaired, sharp), psnr(blurred, sharp) + 3.0);
+  for (const bool linear : {false, true}) {
+    SCOPED_TRACE(linear ? "in linear light" : "on the values");
+    std::vector<std::string> light;
+    if (linear) light.push_back("--linear-light");
+    std::vector<std::string> simulate = {"-q", "--simulate", "--kernel", k, "--force"};
+    simulate.insert(simulate.end(), light.begin(), light.end());
+    simulate.insert(simulate.end(),
+                    {OSTRIVO_SOURCE_DIR "/data/coffee.png", "-o", path("blurred.png")});
+    ASSERT_EQ(run_cli(simulate).status, 0);
+    const cli::Image blurred = load(path("blurred.png"));
+    EXPECT_EQ(differences(blurred, kernel_result(sharp, kernel, true, linear)), "");
+    std::vector<std::string> repair = {"-q", "--kernel", k, "--force"};
+    repair.insert(repair.end(), light.begin(), light.end());
+    repair.insert(repair.end(), {path("blurred.png"), "-o", path("repaired.png")});
+    ASSERT_EQ(run_cli(repair).status, 0);
+    const cli::Image repaired = load(path("repaired.png"));
+    EXPECT_EQ(differences(repaired, kernel_result(blurred, kernel, false, linear)), "");
+    EXPECT_GT(psnr(repaired, sharp), psnr(blurred, sharp) + 3.0);
+  }
 }
 
 TEST_F(Cli, KernelFilesThatCannotServeAreRefusedAndNothingIsWritten) {

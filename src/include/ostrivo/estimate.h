@@ -67,7 +67,11 @@ MotionEstimate estimate_motion(const PixelRegion &region);
 // region itself (src/estimate/blind_kernel.h says how), and from it the
 // model a repair should use. Runs on the calling thread; the straight
 // estimate above answers where the kernel found cannot be trusted.
-MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel = kDefaultMaxKernel);
+// With `linear_light`, the motion is sought in the region's light itself, as
+// a repair with RepairSettings::linear_light restores it (its K and noise
+// then measured on that light too).
+MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel = kDefaultMaxKernel,
+                              bool linear_light = false);
 
 // Whether the estimate found a motion to repair.
 bool found_motion(const MotionEstimate &estimate);

@@ -79,6 +79,10 @@ struct RepairSettings {
   double strength = kStrengthRange.fallback;  // sparse: factor on the prior's weight
   double noise = -1.0;             // sparse: the photo's noise, levels of 255; negative: measured
   bool repair_brightness = false;  // map the result's brightness range onto the source's
+  // Repair the light itself: the samples are taken as sRGB-encoded, decoded
+  // to linear light before the repair and encoded again after (alpha as it
+  // is). A camera's shake blurs the light, not its encoded values.
+  bool linear_light = false;
 };
 
 }  // namespace ostrivo

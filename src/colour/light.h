@@ -1,0 +1,36 @@
+// Linear light. A camera's sensor adds up light linearly, so a shake blurs
+// the light itself; the photo's samples are that light encoded by a
+// transfer curve (sRGB's, about a power of 1/2.2), and on them the blur is
+// no longer a convolution: around a bright edge the encoded blur is
+// lopsided, and a repair of the encoded samples leaves halos. Undoing the
+// curve first (and redoing it after) makes the model hold again.
+//
+// The curve is sRGB's (IEC 61966-2-1): v <= 0.04045 ? v / 12.92 :
+// ((v + 0.055) / 1.055)^2.4, on the 0..1 scale; photos in other spaces
+// (Adobe RGB, Display P3) have curves close enough to it for this use.
+#ifndef OSTRIVO_COLOUR_LIGHT_H
+#define OSTRIVO_COLOUR_LIGHT_H
+
+#include <cstddef>
+
+#include "ostrivo/repair.h"
+
+namespace ostrivo {
+
+// One encoded value (0..1) as linear light (0..1), and back; values
+// outside 0..1 are first brought into it.
+double srgb_to_linear(double encoded);
+double linear_to_srgb(double linear);
+
+// The region's samples (`src`) as floats of linear light, 0..1, into `out`
+// (rows x cols x channels): its colour samples decoded, an alpha sample
+// (the last of 2 or 4 channels) only brought onto the 0..1 scale.
+void decode_light(const PixelRegion &region, float *out);
+
+// `linear` (floats as decode_light gives them) encoded into the region's
+// `dst`, in its format: u8 and u16 rounded to the nearest level.
+void encode_light(const float *linear, const PixelRegion &region);
+
+}  // namespace ostrivo
+
+#endif

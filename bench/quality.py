@@ -35,6 +35,8 @@ its best whole-pixel shift within one pixel of the shift its model implies.
   bench/quality.py --blind [--seed N] [--picture F]  # the kernel found by --auto
   bench/quality.py --large [--seed N]      # the same on larger photos (mosaics)
   bench/quality.py --tune [--seed N]       # the same on the estimator's tuning photos
+  (--blind, --large and --tune take --linear-light, the blur made in linear light as in a
+  camera, and --in-light, ostrivo-cli's --linear-light)
 
 The --kernels table blurs photos that the sparse solver's constants were
 not set on (chelsea, rocket, the motorcycles, a retina and the Hubble deep
@@ -421,12 +423,30 @@ def kernel_cases(seed, names=tuple(SKIMAGE_PHOTOS)):
     return chosen
 
 
-def kernel_case(photo, k, index):
+def srgb_to_linear(v):
+    """sRGB values (0..255) as linear light (0..1)."""
+    v = v / 255.0
+    return np.where(v <= 0.04045, v / 12.92, ((v + 0.055) / 1.055) ** 2.4)
+
+
+def linear_to_srgb(v):
+    """Linear light (0..1) as sRGB values (0..255)."""
+    v = np.clip(v, 0.0, 1.0)
+    return 255.0 * np.where(v <= 0.0031308, 12.92 * v, 1.055 * v ** (1 / 2.4) - 0.055)
+
+
+def kernel_case(photo, k, index, linear=False):
     """The sharp crop and its blurred, noisy copy: the whole photo blurred by
     true convolution and its inside cut out, so that real content lies beyond
-    every edge; every third one saved as JPEG quality 90."""
+    every edge; every third one saved as JPEG quality 90. With `linear`, the
+    blur acts on linear light, as in a camera, and the result is encoded as
+    sRGB again (the noise added after)."""
     margin = shake.reach(k) + 4
-    blurred = convolve(photo, k)[margin:-margin, margin:-margin]
+    if linear:
+        blurred = linear_to_srgb(convolve(srgb_to_linear(photo), k))
+    else:
+        blurred = convolve(photo, k)
+    blurred = blurred[margin:-margin, margin:-margin]
     sharp = np.clip(np.round(photo[margin:-margin, margin:-margin]), 0, 255).astype(np.uint8)
     rng = np.random.default_rng(900 + index)
     noisy = np.clip(np.round(blurred + rng.normal(0.0, NOISE, blurred.shape)), 0, 255)
@@ -478,7 +498,7 @@ def kernel_table(args, workdir):
     kfile = os.path.join(workdir, "kernel.png")
     for index, (name, k, label) in enumerate(all_cases):
         photo = photos.setdefault(name, held_out_photo(name))
-        sharp, blurred, jpeg = kernel_case(photo, k, index)
+        sharp, blurred, jpeg = kernel_case(photo, k, index, args.linear_light)
         shake.write(kfile, k)
         scores = {
             "blurred": shifted_psnr(blurred, sharp),
@@ -562,6 +582,7 @@ def blind_rows(args, workdir, cases, photo_of):
     """Repairs each case by --auto and by the kernel known; prints a line a
     case. The rows (label, blurred, known, auto) and the kernels true and found."""
     ostrivo = Ostrivo(args.cli, workdir)
+    light = ["--linear-light"] if args.in_light else []
     print("The kernel found (ostrivo-cli --auto) against the kernel known (--kernel, sparse):\n"
           f"PSNR in dB at the best shift within {BLIND_REACH} px; ok: --auto within 3 dB of the "
           "known kernel's repair.")
@@ -572,12 +593,13 @@ def blind_rows(args, workdir, cases, photo_of):
     found = os.path.join(workdir, "found.png")
     for index, (name, k, label) in enumerate(cases):
         photo = photos.setdefault(name, photo_of(name))
-        sharp, blurred, jpeg = kernel_case(photo, k, index)
+        sharp, blurred, jpeg = kernel_case(photo, k, index, args.linear_light)
         shake.write(kfile, k)
-        known = shifted_psnr(ostrivo.run(blurred, ["--kernel", kfile]), sharp, BLIND_REACH)
-        auto = shifted_psnr(ostrivo.run(blurred, ["--auto", "--kernel-out", found]), sharp,
+        known = shifted_psnr(ostrivo.run(blurred, [*light, "--kernel", kfile]), sharp,
+                             BLIND_REACH)
+        auto = shifted_psnr(ostrivo.run(blurred, [*light, "--auto", "--kernel-out", found]), sharp,
                             BLIND_REACH)
-        e = estimate(args.cli, blurred, workdir)
+        e = estimate(args.cli, blurred, workdir, light)
         fk = cv2.imread(found, cv2.IMREAD_UNCHANGED)
         pairs.append((k, fk.astype(np.float64) if fk is not None else None))
         before = shifted_psnr(blurred, sharp, BLIND_REACH)
@@ -665,8 +687,9 @@ def blind_table(args, workdir):
     sharp_ok = 0
     for name in SKIMAGE_PHOTOS:
         photo = np.clip(np.round(held_out_photo(name)), 0, 255).astype(np.uint8)
-        e = estimate(args.cli, photo, workdir)
-        kept = np.array_equal(ostrivo.run(photo, ["--auto"]), photo)
+        light = ["--linear-light"] if args.in_light else []
+        e = estimate(args.cli, photo, workdir, light)
+        kept = np.array_equal(ostrivo.run(photo, [*light, "--auto"]), photo)
         sharp_ok += e["model"] == "none" and kept
         print(f"sharp {name}: model {e['model']}, kernel {e['kernel_width']}x"
               f"{e['kernel_height']}, written unchanged: {'yes' if kept else 'no'}")
@@ -696,6 +719,12 @@ def main():
                              "constants are set on")
     parser.add_argument("--picture", default="",
                         help="with --blind: write the true and found kernels side by side here")
+    parser.add_argument("--linear-light", action="store_true",
+                        help="with --blind, --large or --tune: blur in linear light, as a camera "
+                             "does, instead of on the sRGB values")
+    parser.add_argument("--in-light", action="store_true",
+                        help="with --blind, --large or --tune: ostrivo-cli finds and repairs the "
+                             "blur in linear light (--linear-light)")
     parser.add_argument("--seed", type=int, default=None,
                         help="the motions of the estimation cases (2026: those the estimator's "
                              "few constants were set on)")

@@ -558,9 +558,9 @@ def timed(cli, args):
     return time.perf_counter() - start
 
 
-def blind_timing(cli, workdir):
+def blind_timing(cli, workdir, extra=()):
     """--auto on a 0.7 and a 12 MP photo blurred by a 31-pixel shake, against
-    the repair with the kernel known, in the same run."""
+    the repair with the kernel known, in the same run (both with `extra`)."""
     k = shake.shake(77, 31)
     kfile = os.path.join(workdir, "timing-k.png")
     shake.write(kfile, k)
@@ -571,8 +571,8 @@ def blind_timing(cli, workdir):
         src = os.path.join(workdir, "timing.jpg")
         cv2.imwrite(src, blurred[:, :, ::-1], [cv2.IMWRITE_JPEG_QUALITY, 95])
         out = os.path.join(workdir, "timing-out.jpg")
-        auto = min(timed(cli, ["--auto", src, "-o", out]) for _ in range(2))
-        known = min(timed(cli, ["--kernel", kfile, src, "-o", out]) for _ in range(2))
+        auto = min(timed(cli, [*extra, "--auto", src, "-o", out]) for _ in range(2))
+        known = min(timed(cli, [*extra, "--kernel", kfile, src, "-o", out]) for _ in range(2))
         print(f"{label}: --auto {auto:.2f} s, the kernel known {known:.2f} s "
               f"(ratio {auto / known:.1f}x; goal: --auto at most "
               f"{'5' if label == '0.7 MP' else '15'} s)")
@@ -695,7 +695,7 @@ def blind_table(args, workdir):
               f"{e['kernel_height']}, written unchanged: {'yes' if kept else 'no'}")
     print(f"sharp photos reported as no motion and written unchanged: {sharp_ok} of "
           f"{len(SKIMAGE_PHOTOS)} (goal: all)")
-    blind_timing(args.cli, workdir)
+    blind_timing(args.cli, workdir, ["--linear-light"] if args.in_light else [])
 
 
 def main():

@@ -9,13 +9,15 @@
 // within its step; a plain median would move sigma in steps of 0.74
 // levels. 0 for a region under 2 x 2 pixels.
 
-#include "ostrivo/repair.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <type_traits>
 #include <vector>
+
+#include "colour/light.h"
+#include "ostrivo/repair.h"
 
 namespace ostrivo {
 
@@ -84,10 +86,21 @@ double sigma_of(const PixelRegion &region, double scale) {
 
 }  // namespace
 
-double measure_noise(const PixelRegion &region) {
+double measure_noise(const PixelRegion &region, bool linear_light) {
   if (region.rows < 2 || region.cols < 2 || region.channels < 1 || region.channels > 4 ||
       region.src == nullptr)
     return 0.0;
+  if (linear_light) {
+    std::vector<float> light;
+    try {
+      light.resize(static_cast<std::size_t>(region.rows) * region.cols * region.channels);
+    } catch (const std::bad_alloc &) {
+      return -1.0;  // unknown: a repair given it measures the noise itself
+    }
+    decode_light(region, light.data());
+    return measure_noise(
+        {region.rows, region.cols, region.channels, SampleFormat::f32, light.data(), nullptr});
+  }
   switch (region.format) {
     case SampleFormat::u8:
       return sigma_of<unsigned char>(region, 1.0);

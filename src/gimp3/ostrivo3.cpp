@@ -138,6 +138,12 @@ static GimpProcedure *ostrivo_create_procedure(GimpPlugIn *plug_in, const gchar 
                                      "more noise",
                                      strength.lower, strength.upper, strength.fallback,
                                      G_PARAM_READWRITE);
+  gimp_procedure_add_boolean_argument(procedure, "linear-light", "In _linear light",
+                                      "Find and repair the shake in the light itself: the sRGB "
+                                      "curve undone first and redone after, as a camera's shake "
+                                      "blurred the light (better on camera photos, worse on dark "
+                                      "ones)",
+                                      FALSE, G_PARAM_READWRITE);
   return procedure;
 }
 
@@ -151,7 +157,14 @@ struct Inputs {
   std::string kernel_error;   // why the kernel cannot be had; "" when it can
   bool kernel_found = false;  // the kernel is the estimate's, not the file's
   double noise = -1.0;        // levels of 255; negative: the repair measures it
+  double light_noise = -1.0;  // the same in linear light
 };
+
+static bool in_light(GimpProcedureConfig *config) {
+  gboolean linear = FALSE;
+  g_object_get(config, "linear-light", &linear, nullptr);
+  return linear != FALSE;
+}
 
 static bool kernel_model(GimpProcedureConfig *config) {
   return gimp_procedure_config_get_choice_id(config, "model") == kKernel;
@@ -174,7 +187,8 @@ static RepairSettings settings_of(GimpProcedureConfig *config, const Inputs &inp
   s.solver = gimp_procedure_config_get_choice_id(config, "solver") == kWiener
                  ? ostrivo::SolverKind::wiener
                  : ostrivo::SolverKind::sparse;
-  s.noise = inputs.noise;
+  s.linear_light = in_light(config);
+  s.noise = s.linear_light ? inputs.light_noise : inputs.noise;
   return s;
 }
 
@@ -358,8 +372,8 @@ static ostrivo::MotionEstimate estimate_into(GimpDrawable *drawable, GimpProcedu
   const PixelFormat format = pixel_format(drawable);
   const Rect box = selection_box(drawable);
   std::vector<guchar> pixels = selection_pixels(drawable, format, box);
-  ostrivo::MotionEstimate e =
-      ostrivo::estimate_shake(region_of(box, format, pixels.data(), nullptr));
+  ostrivo::MotionEstimate e = ostrivo::estimate_shake(
+      region_of(box, format, pixels.data(), nullptr), ostrivo::kDefaultMaxKernel, in_light(config));
   RepairSettings s = settings_of(config, *inputs);
   if (!ostrivo::apply_estimate(e, &s)) return e;
   if (std::holds_alternative<ostrivo::SampledKernel>(s.motion)) {
@@ -390,12 +404,14 @@ static GdkPixbuf *kernel_picture(const ostrivo::SampledKernel &k, int zoom) {
   return picture;
 }
 
-// The noise of the drawable's selection.
-static double selection_noise(GimpDrawable *drawable) {
+// The noise of the drawable's selection, of its values and of its light.
+static void measure_selection_noise(GimpDrawable *drawable, Inputs *inputs) {
   const PixelFormat format = pixel_format(drawable);
   const Rect box = selection_box(drawable);
   std::vector<guchar> pixels = selection_pixels(drawable, format, box);
-  return ostrivo::measure_noise(region_of(box, format, pixels.data(), nullptr));
+  const ostrivo::PixelRegion region = region_of(box, format, pixels.data(), nullptr);
+  inputs->noise = ostrivo::measure_noise(region);
+  inputs->light_noise = ostrivo::measure_noise(region, true);
 }
 
 // Reads the kernel image the config names into `inputs`.
@@ -484,8 +500,9 @@ static void estimate_clicked(DialogState *state) {
   if (e.status != ostrivo::EstimateStatus::estimated)
     note = g_strdup_printf("Cannot estimate: the area is %s.", ostrivo::estimate_failure(e.status));
   else if (!ostrivo::found_motion(e) && e.kernel_doubtful)
-    note = g_strdup("The photo looks blurred, but the shape of its blur could not be read "
-                    "reliably: nothing is changed.");
+    note = g_strdup(
+        "The photo looks blurred, but the shape of its blur could not be read "
+        "reliably: nothing is changed.");
   else if (!ostrivo::found_motion(e))
     note = g_strdup_printf("No motion found (confidence %.2f).", e.confidence);
   else if (state->inputs.kernel_found && kernel_model(state->config))
@@ -555,7 +572,7 @@ static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
   GimpProcedureDialog *pd = GIMP_PROCEDURE_DIALOG(dlg);
 
   DialogState state{drawable, config, pd, *inputs};
-  state.inputs.noise = selection_noise(drawable);
+  measure_selection_noise(drawable, &state.inputs);
   state.preview = gimp_procedure_dialog_get_drawable_preview(pd, "preview", drawable);
   g_signal_connect_swapped(state.preview, "invalidated", G_CALLBACK(render_preview), &state);
 
@@ -569,7 +586,8 @@ static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
   gtk_box_set_spacing(GTK_BOX(model_row), 12);
 
   gimp_procedure_dialog_fill(pd, "preview", "length", "direction", "model-row", "solver", "k",
-                             "strength", "frame-width", "repair-brightness", nullptr);
+                             "strength", "frame-width", "repair-brightness", "linear-light",
+                             nullptr);
   update_sensitivity(&state);
 
   // Estimate: finds the shake in the selection and fills the settings with

@@ -69,6 +69,7 @@ repair('rgb.png', 'defaults.png')
 
 repair('blurred.png', 'auto.png', auto_estimate=True)
 repair('shaken.png', 'auto-kernel.png', auto_estimate=True)
+repair('shaken.png', 'auto-light.png', auto_estimate=True, linear_light=True)
 repair('blurred-k.png', 'kernel.png', model='kernel', kernel_file=Gio.File.new_for_path(D + 'k.png'))
 image = load('rgb.png')
 status, message = run(image, model='kernel')
@@ -180,6 +181,7 @@ TEST_F(Gimp3Batch, ProcedureIsRegisteredWithItsArgumentsAndMenuEntry) {
   EXPECT_EQ(session->result("arg-solver"), "gchararray sparse");
   EXPECT_EQ(session->result("arg-strength"), "gdouble 1.0 0.05 20.0");
   EXPECT_EQ(session->result("arg-kernel-file"), "GFile None");
+  EXPECT_EQ(session->result("arg-linear-light"), "gboolean False");
 }
 
 TEST_F(Gimp3Batch, PlugInRunsWithoutWarnings) { EXPECT_EQ(session->plug_in_complaints(), ""); }
@@ -253,18 +255,22 @@ TEST_F(Gimp3Batch, TheKernelModelGivesTheCommandLinesBytesAndWantsItsImage) {
 
 #ifdef OSTRIVO_CLI_PATH
 // A straight blur is repaired with the line found, a curved one with its
-// kernel: both as the command line's --auto repairs them.
+// kernel, also in linear light: each as the command line's --auto repairs it.
 TEST_F(Gimp3Batch, AutoEstimateGivesTheCommandLinesBytes) {
-  for (const char *name : {"blurred", "shaken"}) {
-    SCOPED_TRACE(name);
-    const std::string cli = session->host_path(std::string("cli-auto-") + name + ".png");
-    const std::string command = std::string(OSTRIVO_CLI_PATH) + " -q --force --auto '" +
-                                session->host_path(std::string(name) + ".png") + "' -o '" + cli +
-                                "'";
+  struct Case {
+    const char *input, *gimp, *options;
+  };
+  for (const Case &c : {Case{"blurred", "auto.png", ""}, Case{"shaken", "auto-kernel.png", ""},
+                        Case{"shaken", "auto-light.png", " --linear-light"}}) {
+    SCOPED_TRACE(c.gimp);
+    const std::string cli = session->host_path(std::string("cli-") + c.gimp);
+    const std::string command = std::string(OSTRIVO_CLI_PATH) + " -q --force --auto" + c.options +
+                                " '" + session->host_path(std::string(c.input) + ".png") +
+                                "' -o '" + cli + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string gimp = std::string(name) == "blurred" ? "auto.png" : "auto-kernel.png";
-    EXPECT_EQ(differences(output(gimp.c_str()), load(cli)), "");
+    EXPECT_EQ(differences(output(c.gimp), load(cli)), "");
   }
+  EXPECT_NE(differences(output("auto-light.png"), output("auto-kernel.png")), "");
 }
 #endif
 

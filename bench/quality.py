@@ -578,11 +578,16 @@ def blind_timing(cli, workdir, extra=()):
               f"{'5' if label == '0.7 MP' else '15'} s)")
 
 
+def light_options(args):
+    """ostrivo-cli's options for --in-light."""
+    return ["--linear-light"] if args.in_light else []
+
+
 def blind_rows(args, workdir, cases, photo_of):
     """Repairs each case by --auto and by the kernel known; prints a line a
     case. The rows (label, blurred, known, auto) and the kernels true and found."""
     ostrivo = Ostrivo(args.cli, workdir)
-    light = ["--linear-light"] if args.in_light else []
+    light = light_options(args)
     print("The kernel found (ostrivo-cli --auto) against the kernel known (--kernel, sparse):\n"
           f"PSNR in dB at the best shift within {BLIND_REACH} px; ok: --auto within 3 dB of the "
           "known kernel's repair.")
@@ -684,10 +689,10 @@ def blind_table(args, workdir):
         kernel_picture(pairs, args.picture)
         print(f"kernels, true beside found: {args.picture}")
     ostrivo = Ostrivo(args.cli, workdir)
+    light = light_options(args)
     sharp_ok = 0
     for name in SKIMAGE_PHOTOS:
         photo = np.clip(np.round(held_out_photo(name)), 0, 255).astype(np.uint8)
-        light = ["--linear-light"] if args.in_light else []
         e = estimate(args.cli, photo, workdir, light)
         kept = np.array_equal(ostrivo.run(photo, [*light, "--auto"]), photo)
         sharp_ok += e["model"] == "none" and kept
@@ -695,7 +700,7 @@ def blind_table(args, workdir):
               f"{e['kernel_height']}, written unchanged: {'yes' if kept else 'no'}")
     print(f"sharp photos reported as no motion and written unchanged: {sharp_ok} of "
           f"{len(SKIMAGE_PHOTOS)} (goal: all)")
-    blind_timing(args.cli, workdir, ["--linear-light"] if args.in_light else [])
+    blind_timing(args.cli, workdir, light)
 
 
 def main():

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <vector>
 
 namespace ostrivo {
 
 namespace {
-
-bool is_alpha(int channel, int channels) {
-  return (channels == 2 || channels == 4) && channel == channels - 1;
-}
 
 std::size_t samples_of(const PixelRegion &region) {
   return static_cast<std::size_t>(std::max(region.rows, 0)) *
@@ -19,33 +17,54 @@ std::size_t samples_of(const PixelRegion &region) {
          static_cast<std::size_t>(std::max(region.channels, 0));
 }
 
-// Decodes samples of a format with `levels` + 1 levels through a table.
-template <typename T, std::size_t Levels>
-void decode_levels(const PixelRegion &region, float *out) {
-  static_assert(Levels <= 65535, "a table per level");
-  std::vector<float> table(Levels + 1);
-  for (std::size_t v = 0; v <= Levels; ++v)
-    table[v] = static_cast<float>(srgb_to_linear(static_cast<double>(v) / Levels));
-  const auto *in = static_cast<const T *>(region.src);
-  const std::size_t n = samples_of(region);
-  const int c = region.channels;
-  for (std::size_t s = 0; s < n; ++s)
-    out[s] = is_alpha(static_cast<int>(s % static_cast<std::size_t>(c)), c)
-                 ? static_cast<float>(in[s] / static_cast<double>(Levels))
-                 : table[in[s]];
+// Calls put(s, alpha) for each sample s of the region, `alpha` telling an
+// alpha sample (the last of 2 or 4 channels) from a colour one.
+template <typename Put>
+void each_sample(const PixelRegion &region, Put put) {
+  const std::size_t n = samples_of(region), c = static_cast<std::size_t>(region.channels);
+  const bool with_alpha = c == 2 || c == 4;
+  for (std::size_t s = 0; s < n; ++s) put(s, with_alpha && s % c == c - 1);
 }
 
-template <typename T, std::size_t Levels>
-void encode_levels(const float *linear, const PixelRegion &region) {
-  auto *out = static_cast<T *>(region.dst);
-  const std::size_t n = samples_of(region);
-  const int c = region.channels;
-  for (std::size_t s = 0; s < n; ++s) {
-    const double v = is_alpha(static_cast<int>(s % static_cast<std::size_t>(c)), c)
-                         ? std::clamp(static_cast<double>(linear[s]), 0.0, 1.0)
-                         : linear_to_srgb(linear[s]);
-    out[s] = static_cast<T>(std::lround(v * Levels));
+// The largest level of a sample type: 1 for floats.
+template <typename T>
+constexpr double top_level() {
+  if constexpr (std::is_integral_v<T>)
+    return static_cast<double>(std::numeric_limits<T>::max());
+  else
+    return 1.0;
+}
+
+template <typename T>
+void decode_as(const PixelRegion &region, float *out) {
+  const auto *in = static_cast<const T *>(region.src);
+  constexpr double top = top_level<T>();
+  if constexpr (std::is_integral_v<T>) {  // one curve a level, through a table
+    std::vector<float> table(static_cast<std::size_t>(top) + 1);
+    for (std::size_t v = 0; v < table.size(); ++v)
+      table[v] = static_cast<float>(srgb_to_linear(static_cast<double>(v) / top));
+    each_sample(region, [&](std::size_t s, bool alpha) {
+      out[s] = alpha ? static_cast<float>(in[s] / top) : table[in[s]];
+    });
+  } else {
+    each_sample(region, [&](std::size_t s, bool alpha) {
+      out[s] = alpha ? in[s] : static_cast<float>(srgb_to_linear(in[s]));
+    });
   }
+}
+
+template <typename T>
+void encode_as(const float *linear, const PixelRegion &region) {
+  auto *out = static_cast<T *>(region.dst);
+  each_sample(region, [&](std::size_t s, bool alpha) {
+    if constexpr (std::is_integral_v<T>) {
+      const double v =
+          alpha ? std::clamp(static_cast<double>(linear[s]), 0.0, 1.0) : linear_to_srgb(linear[s]);
+      out[s] = static_cast<T>(std::lround(v * top_level<T>()));
+    } else {
+      out[s] = alpha ? linear[s] : static_cast<float>(linear_to_srgb(linear[s]));
+    }
+  });
 }
 
 }  // namespace
@@ -63,41 +82,29 @@ double linear_to_srgb(double linear) {
 void decode_light(const PixelRegion &region, float *out) {
   switch (region.format) {
     case SampleFormat::u8:
-      decode_levels<unsigned char, 255>(region, out);
-      return;
+      return decode_as<unsigned char>(region, out);
     case SampleFormat::u16:
-      decode_levels<std::uint16_t, 65535>(region, out);
-      return;
+      return decode_as<std::uint16_t>(region, out);
     case SampleFormat::f32:
-      break;
+      return decode_as<float>(region, out);
   }
-  const auto *in = static_cast<const float *>(region.src);
-  const std::size_t n = samples_of(region);
-  const int c = region.channels;
-  for (std::size_t s = 0; s < n; ++s)
-    out[s] = is_alpha(static_cast<int>(s % static_cast<std::size_t>(c)), c)
-                 ? in[s]
-                 : static_cast<float>(srgb_to_linear(in[s]));
 }
 
 void encode_light(const float *linear, const PixelRegion &region) {
   switch (region.format) {
     case SampleFormat::u8:
-      encode_levels<unsigned char, 255>(linear, region);
-      return;
+      return encode_as<unsigned char>(linear, region);
     case SampleFormat::u16:
-      encode_levels<std::uint16_t, 65535>(linear, region);
-      return;
+      return encode_as<std::uint16_t>(linear, region);
     case SampleFormat::f32:
-      break;
+      return encode_as<float>(linear, region);
   }
-  auto *out = static_cast<float *>(region.dst);
-  const std::size_t n = samples_of(region);
-  const int c = region.channels;
-  for (std::size_t s = 0; s < n; ++s)
-    out[s] = is_alpha(static_cast<int>(s % static_cast<std::size_t>(c)), c)
-                 ? linear[s]
-                 : static_cast<float>(linear_to_srgb(linear[s]));
+}
+
+PixelRegion decoded_region(const PixelRegion &region, std::vector<float> *samples) {
+  samples->resize(samples_of(region));
+  decode_light(region, samples->data());
+  return {region.rows, region.cols, region.channels, SampleFormat::f32, samples->data(), nullptr};
 }
 
 }  // namespace ostrivo

@@ -12,6 +12,7 @@
 #define OSTRIVO_COLOUR_LIGHT_H
 
 #include <cstddef>
+#include <vector>
 
 #include "ostrivo/repair.h"
 
@@ -30,6 +31,11 @@ void decode_light(const PixelRegion &region, float *out);
 // `linear` (floats as decode_light gives them) encoded into the region's
 // `dst`, in its format: u8 and u16 rounded to the nearest level.
 void encode_light(const float *linear, const PixelRegion &region);
+
+// The region decoded by decode_light into `*samples` (resized to hold it;
+// std::bad_alloc when it cannot be), and the f32 region that reads them
+// (`dst` none).
+PixelRegion decoded_region(const PixelRegion &region, std::vector<float> *samples);
 
 }  // namespace ostrivo
 

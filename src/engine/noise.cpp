@@ -93,13 +93,10 @@ double measure_noise(const PixelRegion &region, bool linear_light) {
   if (linear_light) {
     std::vector<float> light;
     try {
-      light.resize(static_cast<std::size_t>(region.rows) * region.cols * region.channels);
+      return measure_noise(decoded_region(region, &light));
     } catch (const std::bad_alloc &) {
       return -1.0;  // unknown: a repair given it measures the noise itself
     }
-    decode_light(region, light.data());
-    return measure_noise(
-        {region.rows, region.cols, region.channels, SampleFormat::f32, light.data(), nullptr});
   }
   switch (region.format) {
     case SampleFormat::u8:

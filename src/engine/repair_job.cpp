@@ -47,6 +47,9 @@ class Staging {
     return !linear_ && area_.format == format_ && rows_ == area_.rows && cols_ == area_.cols;
   }
 
+  // The format of the part the engine takes.
+  SampleFormat format() const { return format_; }
+
   // Bytes of the copies this staging makes.
   double copy_bytes() const {
     if (direct()) return 0.0;
@@ -245,9 +248,7 @@ JobResult check_memory(const RepairSettings &settings, int rows, int cols, int c
     const PixelRegion area{rows, cols, channels, format, nullptr, nullptr};
     const Staging staging(area, part.rows, part.cols, settings.linear_light);
     needed += staging.copy_bytes();
-    needed += region_working_bytes(
-        plan, channels, settings.linear_light ? SampleFormat::f32 : engine_format(format),
-        settings);
+    needed += region_working_bytes(plan, channels, staging.format(), settings);
   }
   if (memory_allows(needed)) return {Outcome::repaired, Refusal::none, needed};
   return {Outcome::refused, Refusal::no_memory, needed};

@@ -418,16 +418,14 @@ MotionEstimate estimate_shake(const PixelRegion &region, int max_kernel, bool li
   if (linear_light && region.src != nullptr && region.rows > 0 && region.cols > 0 &&
       region.channels > 0) {
     std::vector<float> light;
+    PixelRegion decoded;
     try {
-      light.resize(static_cast<std::size_t>(region.rows) * region.cols * region.channels);
+      decoded = decoded_region(region, &light);
     } catch (const std::bad_alloc &) {
       MotionEstimate refused;
       refused.status = EstimateStatus::no_memory;
       return refused;
     }
-    decode_light(region, light.data());
-    const PixelRegion decoded{region.rows,  region.cols, region.channels, SampleFormat::f32,
-                              light.data(), nullptr};
     return estimate_shake(decoded, max_kernel, false);
   }
   MotionEstimate result = estimate_motion(region);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 #include "colour/brightness.h"
@@ -164,4 +165,26 @@ TEST(Light, EveryByteLevelComesBackAndAlphaIsOnlyScaled) {
   EXPECT_NEAR(light[1], 200.0 / 255.0, 1e-6);
   encode_light(light.data(), region);
   EXPECT_EQ(back, levels);
+}
+
+TEST(Light, EachPixelWeighsAsTheInverseSquareOfTheCurvesSlope) {
+  // The slope dL/dv of the decoding curve, taken here by a central
+  // difference of its definition; an alpha channel weighs 1.
+  const auto decoded = [](double v) {
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  const std::vector<double> levels = {0.01, 0.2, 0.5, 0.9};
+  std::vector<float> light;
+  for (const double v : levels) light.insert(light.end(), {static_cast<float>(decoded(v)), 0.3f});
+  std::vector<float> weights(levels.size());
+  const PixelRegion region{
+      1, static_cast<int>(levels.size()), 2, SampleFormat::f32, light.data(), nullptr};
+  light_data_weights(region, 0, weights.data());
+  constexpr double kTolerance = 2e-3;  // relative: the tabled curve against the exact one
+  for (std::size_t p = 0; p < levels.size(); ++p) {
+    const double h = 1e-5, slope = (decoded(levels[p] + h) - decoded(levels[p] - h)) / (2 * h);
+    EXPECT_NEAR(weights[p] * slope * slope, 1.0, kTolerance) << "level " << levels[p];
+  }
+  light_data_weights(region, 1, weights.data());
+  EXPECT_EQ(weights, std::vector<float>(levels.size(), 1.0f));
 }

@@ -101,6 +101,33 @@ void encode_light(const float *linear, const PixelRegion &region) {
   }
 }
 
+void light_data_weights(const PixelRegion &light, int channel, float *weights) {
+  const std::size_t cells = static_cast<std::size_t>(std::max(light.rows, 0)) *
+                            static_cast<std::size_t>(std::max(light.cols, 0));
+  const auto c = static_cast<std::size_t>(std::max(light.channels, 1));
+  if ((c == 2 || c == 4) && static_cast<std::size_t>(channel) == c - 1) {
+    std::fill(weights, weights + cells, 1.0f);
+    return;
+  }
+  // 1 / (dL/dv)^2, the light L against the encoded value v: 12.92^2 at or
+  // below the linear segment's end, (1.055 / 2.4)^2 L^(-2 (2.4 - 1) / 2.4)
+  // above it; tabled and read between entries.
+  constexpr int kSteps = 4096;
+  std::vector<float> table(kSteps + 2);
+  for (int i = 0; i <= kSteps + 1; ++i) {
+    const double l = std::min(static_cast<double>(i) / kSteps, 1.0);
+    const double s = l <= 0.0031308 ? 1.0 / 12.92 : 2.4 / 1.055 * std::pow(l, 1.4 / 2.4);
+    table[static_cast<std::size_t>(i)] = static_cast<float>(1.0 / (s * s));
+  }
+  const float *in = static_cast<const float *>(light.src) + channel;
+  for (std::size_t p = 0; p < cells; ++p) {
+    const float at = std::clamp(in[p * c], 0.0f, 1.0f) * kSteps;
+    const auto i = static_cast<std::size_t>(at);
+    const float f = at - static_cast<float>(i);
+    weights[p] = table[i] + f * (table[i + 1] - table[i]);
+  }
+}
+
 PixelRegion decoded_region(const PixelRegion &region, std::vector<float> *samples) {
   samples->resize(samples_of(region));
   decode_light(region, samples->data());

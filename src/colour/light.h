@@ -37,6 +37,14 @@ void encode_light(const float *linear, const PixelRegion &region);
 // (`dst` none).
 PixelRegion decoded_region(const PixelRegion &region, std::vector<float> *samples);
 
+// How firmly each pixel of one channel of linear light (`light`, f32 as
+// decode_light gives it) holds a repair, into `weights` (rows x cols).
+// Noise of even sigma on the encoded samples is, in the light, sigma times
+// the curve's slope dL/dv at the sample (1/12.92 in the darks, 2.27 at
+// white), so a pixel's data weighs 1 / slope^2 against that sigma; an alpha
+// channel's, 1.
+void light_data_weights(const PixelRegion &light, int channel, float *weights);
+
 }  // namespace ostrivo
 
 #endif

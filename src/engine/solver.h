@@ -58,6 +58,10 @@ struct SolverSetup {
   const RepairSettings &settings;
   double noise;  // the photo's noise, levels of 255
   double scale;  // plane units a level of 255 is (1 for bytes, 1 / 255 for floats)
+  // How firmly each pixel of the region (region_rows x region_cols) holds
+  // the data, against the noise `noise` sets: a pixel whose noise is sigma
+  // times `noise` weighs 1 / sigma^2. None: 1 everywhere.
+  const float *data_weight = nullptr;
 };
 
 // The solver the settings ask for, prepared; nullptr when its memory

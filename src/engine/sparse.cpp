@@ -43,6 +43,7 @@ class SparseSolver : public Solver {
         du_(cells),
         dvh_(cells),
         dvv_(cells),
+        weight_(setup.data_weight),
         y_(static_cast<std::size_t>(setup.geometry.region_rows) *
            static_cast<std::size_t>(setup.geometry.region_cols)),
         row_d2_(static_cast<std::size_t>(g_.rows)),
@@ -174,9 +175,19 @@ class SparseSolver : public Solver {
             for (int j = 0; j < g_.cols; ++j) out[j] = kx[j] + du[j];
             const int seen = i - g_.top;
             if (seen < 0 || seen >= g_.region_rows) continue;
-            const float *y =
-                y_.get() +
+            const std::size_t at =
                 static_cast<std::size_t>(seen) * static_cast<std::size_t>(g_.region_cols) - left;
+            const float *y = y_.get() + at;
+            if (weight_ != nullptr) {  // u = argmin w (u - y)^2 + rho_u (u - t)^2
+              const float *w = weight_ + at;
+              for (int j = left; j < right; ++j) {
+                const double t = out[j];
+                const double u = (w[j] * y[j] + kRhoData * t) * (1.0 / (w[j] + kRhoData));
+                du[j] = t - u;
+                out[j] = 2.0 * u - t;
+              }
+              continue;
+            }
             for (int j = left; j < right; ++j) {
               const double t = out[j];
               const double u = (y[j] + kRhoData * t) * (1.0 / (1.0 + kRhoData));
@@ -289,7 +300,8 @@ class SparseSolver : public Solver {
   Spectrum H_;     // the point-spread function's spectrum
   Spectrum spare_;
   Plane x_, kx_, du_, dvh_, dvv_;
-  Buffer<float> y_;  // the observed plane where the photo was seen
+  const float *weight_;  // the data's weight a pixel of the region, or none
+  Buffer<float> y_;      // the observed plane where the photo was seen
   std::vector<double> row_d2_, col_d2_;
   Plane boundary_;  // each row chunk's copy of the vertical dual of the row before it
 };

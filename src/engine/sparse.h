@@ -27,6 +27,11 @@
 // end). x starts as the Wiener restoration (K = 0.01) of the plane extended
 // by mirror images, which the region's geometry already gives.
 //
+// Where the noise is uneven (linear light: light.h), the data term weighs
+// each pixel of R by the inverse of its noise's variance relative to sigma,
+// 1/2 sum_p w(p) (M (h * x) - y)(p)^2, which changes only the u step's
+// blend.
+//
 // lambda follows the photo's noise sigma (levels of 255, noise.h):
 // 0.08 strength max(sigma, 2.5)^2; the floor stands in for the fine noise
 // that JPEG compression hides from the measure. Colour is restored as

@@ -197,3 +197,29 @@ TEST(Job, AShakeOfTheLightIsRepairedBetterInLinearLight) {
   const double on_values = error(false), in_light = error(true);
   EXPECT_LT(in_light, on_values / 20) << on_values << " " << in_light;
 }
+
+TEST(Job, InLinearLightEachColourIsRepairedOnItsOwn) {
+  // A dark blue pattern under bright red and green ones: in the light a
+  // colour's data weighs by its own noise, so the blue comes out as it does
+  // repaired alone, not smoothed as much as the bright colours beside it.
+  const int rows = 32, cols = 40, channels = 3;
+  std::vector<guchar> rgb(static_cast<std::size_t>(rows) * cols * channels), blue(rgb.size() / 3);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      const auto p = static_cast<std::size_t>(i * cols + j);
+      rgb[3 * p] = static_cast<guchar>((j / 6) % 2 ? 230 : 120);
+      rgb[3 * p + 1] = static_cast<guchar>((i / 5) % 2 ? 250 : 90);
+      blue[p] = rgb[3 * p + 2] = static_cast<guchar>(((i + j) / 7) % 2 ? 40 : 8);
+    }
+  RepairSettings s = with(SampledKernel{3, 3, {0, 1, 0, 1, 2, 1, 0, 1, 0}});
+  s.solver = SolverKind::sparse;
+  s.linear_light = true;
+  s.noise = 1.0;
+  std::vector<guchar> rgb_out(rgb.size()), blue_out(blue.size());
+  ASSERT_EQ(repair_area({rows, cols, 3, SampleFormat::u8, rgb.data(), rgb_out.data()}, s).outcome,
+            Outcome::repaired);
+  ASSERT_EQ(repair_area({rows, cols, 1, SampleFormat::u8, blue.data(), blue_out.data()}, s).outcome,
+            Outcome::repaired);
+  for (std::size_t p = 0; p < blue.size(); ++p)
+    ASSERT_EQ(rgb_out[3 * p + 2], blue_out[p]) << "pixel " << p;
+}

@@ -12,11 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <new>
 #include <type_traits>
 #include <vector>
 
-#include "colour/light.h"
 #include "ostrivo/repair.h"
 
 namespace ostrivo {
@@ -86,18 +84,10 @@ double sigma_of(const PixelRegion &region, double scale) {
 
 }  // namespace
 
-double measure_noise(const PixelRegion &region, bool linear_light) {
+double measure_noise(const PixelRegion &region) {
   if (region.rows < 2 || region.cols < 2 || region.channels < 1 || region.channels > 4 ||
       region.src == nullptr)
     return 0.0;
-  if (linear_light) {
-    std::vector<float> light;
-    try {
-      return measure_noise(decoded_region(region, &light));
-    } catch (const std::bad_alloc &) {
-      return -1.0;  // unknown: a repair given it measures the noise itself
-    }
-  }
   switch (region.format) {
     case SampleFormat::u8:
       return sigma_of<unsigned char>(region, 1.0);

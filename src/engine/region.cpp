@@ -9,6 +9,7 @@
 
 #include "colour/brightness.h"
 #include "colour/hsv.h"
+#include "colour/light.h"
 #include "engine/complex.h"
 #include "engine/frame.h"
 #include "engine/planes.h"
@@ -34,6 +35,12 @@ const double kOpponent[3][3] = {
     {0.57735026918962576451, 0.57735026918962576451, 0.57735026918962576451},
     {0.70710678118654752440, 0.0, -0.70710678118654752440},
     {0.40824829046386301637, -0.81649658092772603273, 0.40824829046386301637}};
+
+// Whether the solver weighs the data a pixel (a sparse repair of linear
+// light, whose noise is uneven).
+bool light_weighed(const RepairSettings &settings, const Geometry &geometry) {
+  return settings.linear_light && solver_for(settings, geometry) == SolverKind::sparse;
+}
 
 // One region's work: its pixels, its plan, its threads and its transforms.
 // The pixels move between the interleaved region and the rows of the
@@ -64,18 +71,27 @@ class Region {
     };
     const double noise = settings_.noise >= 0.0 ? settings_.noise : measure_noise(px_);
     const double scale = std::is_same_v<T, Byte> ? 1.0 : 1.0 / 255.0;
+    // In linear light the noise of the encoded samples is uneven, from pixel
+    // to pixel and from channel to channel: each channel's data weighs each
+    // pixel by its own (the solver reads the weights at each plane).
+    const bool weighed = light_weighed(settings_, geometry_) && std::is_same_v<T, float>;
+    Buffer<float> weights(weighed ? cells_ : 0);
+    if (weighed && !weights) return false;
     std::unique_ptr<Solver> solver =
-        prepare_solver({transform_, geometry_, plan_.taps, settings_, noise, scale});
+        prepare_solver({transform_, geometry_, plan_.taps, settings_, noise, scale, weights.get()});
     if (!solver) return false;
 
     // A solver with a prior restores colour as brightness and two colour
     // differences, which it holds differently; their results wait here until
     // all three are done.
-    const bool opponent = solver_for(settings_, geometry_) == SolverKind::sparse && channels_ >= 3;
+    const bool opponent =
+        solver_for(settings_, geometry_) == SolverKind::sparse && channels_ >= 3 && !weighed;
     Buffer<float> staged(opponent ? 3 * cells_ : 0);
     if (opponent && !staged) return false;
     const auto role_of = [&](int plane) {
-      return plane == 0 ? PlaneRole::main : PlaneRole::detail;  // brightness or grey first
+      // brightness or grey first; in linear light each colour its own
+      if (weighed) return plane < (channels_ >= 3 ? 3 : 1) ? PlaneRole::main : PlaneRole::detail;
+      return plane == 0 ? PlaneRole::main : PlaneRole::detail;
     };
 
     // The brightness stage of byte RGB works on HSV copies; they are had
@@ -103,6 +119,7 @@ class Region {
       io.fill = mixed ? opponent_rows(p) : source_rows(p);
       io.drain = mixed ? staged_rows(staged.get() + static_cast<std::size_t>(p) * cells_)
                        : write_rows(p, false);
+      if (weighed) light_data_weights(px_, p, weights.get());
       double start = done;
       if (framed) {
         extract(p, channel.get());
@@ -389,6 +406,7 @@ double region_working_bytes(const MotionPlan &plan, int channels, SampleFormat f
   const SolverKind kind = solver_for(settings, g);
   bytes += solver_bytes(kind, g);
   if (kind == SolverKind::sparse && channels >= 3) bytes += 3 * cells * sizeof(float);  // colours
+  if (light_weighed(settings, g)) bytes += cells * sizeof(float);  // the data's weights
   if (plan.frame.framed) bytes += 2 * cells * sample;  // the channel and its composed plane
   if (settings.repair_brightness && format == SampleFormat::u8 && channels >= 3)
     bytes += 3 * cells * channels;  // HSV copies

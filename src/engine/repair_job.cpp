@@ -30,6 +30,15 @@ std::size_t samples_of(int rows, int cols, int channels) {
   return plane_cells(rows, cols) * static_cast<std::size_t>(std::max(channels, 0));
 }
 
+// The settings a staged repair takes: in linear light the noise is the
+// encoded samples' (the light's is uneven, and the solver weighs it a pixel
+// from it), measured on the host's area when not given.
+RepairSettings staged_settings(const RepairSettings &settings, const PixelRegion &area) {
+  RepairSettings staged = settings;
+  if (staged.linear_light && staged.noise < 0.0) staged.noise = measure_noise(area);
+  return staged;
+}
+
 // The part of a host's area the engine works on, in the engine's format:
 // the host's own buffers when they are that already, else packed copies
 // (the part of a trimmed area, or 16-bit samples as floats).
@@ -185,9 +194,9 @@ JobResult run_job(const PixelRegion &area, const RepairSettings &settings,
       copy_area(area);
       return {Outcome::refused, Refusal::no_memory, staging.copy_bytes()};
     }
-    result = work == Work::blur
-                 ? blur_region(engine_part, settings, options.threads)
-                 : repair_region(engine_part, settings, options.threads, options.progress);
+    result = work == Work::blur ? blur_region(engine_part, settings, options.threads)
+                                : repair_region(engine_part, staged_settings(settings, area),
+                                                options.threads, options.progress);
     staging.give_back();
   } catch (const std::exception &) {
     copy_area(area);
@@ -302,8 +311,8 @@ JobResult repair_preview(const PixelRegion &context, const PreviewPlan &plan,
     }
     const WindowPlacement at{plan.context.y - plan.region.y, plan.context.x - plan.region.x,
                              context.rows, context.cols};
-    const JobResult result =
-        repair_window(window, at, plan.region.height, plan.region.width, settings, options.threads);
+    const JobResult result = repair_window(window, at, plan.region.height, plan.region.width,
+                                           staged_settings(settings, context), options.threads);
     staging.give_back();
     return result;
   } catch (const std::exception &) {

@@ -157,7 +157,6 @@ struct Inputs {
   std::string kernel_error;   // why the kernel cannot be had; "" when it can
   bool kernel_found = false;  // the kernel is the estimate's, not the file's
   double noise = -1.0;        // levels of 255; negative: the repair measures it
-  double light_noise = -1.0;  // the same in linear light
 };
 
 static bool in_light(GimpProcedureConfig *config) {
@@ -188,7 +187,7 @@ static RepairSettings settings_of(GimpProcedureConfig *config, const Inputs &inp
                  ? ostrivo::SolverKind::wiener
                  : ostrivo::SolverKind::sparse;
   s.linear_light = in_light(config);
-  s.noise = s.linear_light ? inputs.light_noise : inputs.noise;
+  s.noise = inputs.noise;
   return s;
 }
 
@@ -404,14 +403,12 @@ static GdkPixbuf *kernel_picture(const ostrivo::SampledKernel &k, int zoom) {
   return picture;
 }
 
-// The noise of the drawable's selection, of its values and of its light.
-static void measure_selection_noise(GimpDrawable *drawable, Inputs *inputs) {
+// The noise of the drawable's selection.
+static double selection_noise(GimpDrawable *drawable) {
   const PixelFormat format = pixel_format(drawable);
   const Rect box = selection_box(drawable);
   std::vector<guchar> pixels = selection_pixels(drawable, format, box);
-  const ostrivo::PixelRegion region = region_of(box, format, pixels.data(), nullptr);
-  inputs->noise = ostrivo::measure_noise(region);
-  inputs->light_noise = ostrivo::measure_noise(region, true);
+  return ostrivo::measure_noise(region_of(box, format, pixels.data(), nullptr));
 }
 
 // Reads the kernel image the config names into `inputs`.
@@ -572,7 +569,7 @@ static gboolean dialog(GimpProcedure *procedure, GimpProcedureConfig *config,
   GimpProcedureDialog *pd = GIMP_PROCEDURE_DIALOG(dlg);
 
   DialogState state{drawable, config, pd, *inputs};
-  measure_selection_noise(drawable, &state.inputs);
+  state.inputs.noise = selection_noise(drawable);
   state.preview = gimp_procedure_dialog_get_drawable_preview(pd, "preview", drawable);
   g_signal_connect_swapped(state.preview, "invalidated", G_CALLBACK(render_preview), &state);
 

@@ -107,11 +107,10 @@ JobResult blur_area(const PixelRegion &area, const RepairSettings &settings,
 // The noise of the region's photo, sigma in levels of 255, as the sparse
 // solver measures it when the settings do not give it: a front end that
 // previews part of an area measures the whole area once and puts it into
-// the settings, so that every preview holds what the repair will. With
-// `linear_light`, the noise of the region's linear light, as a repair with
-// RepairSettings::linear_light measures it (negative when the memory for
-// that light cannot be had).
-double measure_noise(const PixelRegion &region, bool linear_light = false);
+// the settings, so that every preview holds what the repair will (with
+// RepairSettings::linear_light too: it is the noise of the samples as they
+// are encoded).
+double measure_noise(const PixelRegion &region);
 
 // --- kernels -----------------------------------------------------------------
 

@@ -77,7 +77,9 @@ struct RepairSettings {
   SolverKind solver = SolverKind::wiener;
   double k = kKRange.fallback;                // Wiener: noise-to-signal ratio
   double strength = kStrengthRange.fallback;  // sparse: factor on the prior's weight
-  double noise = -1.0;             // sparse: the photo's noise, levels of 255; negative: measured
+  // sparse: the photo's noise, levels of 255 of its samples as encoded (in
+  // linear light too); negative: measured
+  double noise = -1.0;
   bool repair_brightness = false;  // map the result's brightness range onto the source's
   // Repair the light itself: the samples are taken as sRGB-encoded, decoded
   // to linear light before the repair and encoded again after (alpha as it

@@ -35,6 +35,7 @@ its best whole-pixel shift within one pixel of the shift its model implies.
   bench/quality.py --blind [--seed N] [--picture F]  # the kernel found by --auto
   bench/quality.py --large [--seed N]      # the same on larger photos (mosaics)
   bench/quality.py --tune [--seed N]       # the same on the estimator's tuning photos
+  bench/quality.py --timing                # --blind's timings only, on the values and in light
   (--blind, --large and --tune take --linear-light, the blur made in linear light as in a
   camera, and --in-light, ostrivo-cli's --linear-light)
 
@@ -722,6 +723,9 @@ def main():
     parser.add_argument("--tune", action="store_true",
                         help="as --blind, on the photos and shakes (--seed 5000) the estimator's "
                              "constants are set on")
+    parser.add_argument("--timing", action="store_true",
+                        help="only --blind's timings, on the values and with --linear-light, in "
+                             "one run")
     parser.add_argument("--picture", default="",
                         help="with --blind: write the true and found kernels side by side here")
     parser.add_argument("--linear-light", action="store_true",
@@ -737,7 +741,11 @@ def main():
     if args.seed is None:
         args.seed = 5000 if args.tune else 2026
     with tempfile.TemporaryDirectory(prefix="ostrivo-quality-") as workdir:
-        if args.blind:
+        if args.timing:
+            for extra in ([], ["--linear-light"]):
+                print(" ".join(["ostrivo-cli", *extra]))
+                blind_timing(args.cli, workdir, extra)
+        elif args.blind:
             blind_table(args, workdir)
         elif args.large:
             large_table(args, workdir)

@@ -83,7 +83,8 @@ class Region {
 
     // A solver with a prior restores colour as brightness and two colour
     // differences, which it holds differently; their results wait here until
-    // all three are done.
+    // all three are done. Weighed data stays in its own colours: a mix would
+    // carry a bright colour's noise into a dark one's.
     const bool opponent =
         solver_for(settings_, geometry_) == SolverKind::sparse && channels_ >= 3 && !weighed;
     Buffer<float> staged(opponent ? 3 * cells_ : 0);

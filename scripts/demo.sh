@@ -8,9 +8,8 @@ scripts/deps.sh
 scripts/build.sh
 
 profile=${GIMP2_DIRECTORY:-$HOME/.config/GIMP/2.10}
-mkdir -p "$profile/plug-ins/ostrivo"
-install -m 755 build/ostrivo "$profile/plug-ins/ostrivo/ostrivo"
-echo "plug-in: installed $profile/plug-ins/ostrivo/ostrivo"
+cmake -DOSTRIVO_GIMP_PROFILE="$profile" build >> build.log 2>&1
+cmake --build build --target install-plugin | grep "^Installed" | sed 's/^Installed/plug-in: installed/'
 
 in=data/coffee-blurred.png
 out=data/coffee-blurred-repaired.png

@@ -223,3 +223,21 @@ TEST(Job, InLinearLightEachColourIsRepairedOnItsOwn) {
   for (std::size_t p = 0; p < blue.size(); ++p)
     ASSERT_EQ(rgb_out[3 * p + 2], blue_out[p]) << "pixel " << p;
 }
+
+TEST(Job, InLinearLightAGreyPhotoInColourComesOutAsTheGreyPhoto) {
+  const int rows = 24, cols = 30;
+  const auto grey = pattern_pixels(rows, cols, 1);
+  std::vector<guchar> rgba;
+  for (const guchar v : grey) rgba.insert(rgba.end(), {v, v, v, 180});
+  RepairSettings s = with(SampledKernel{3, 3, {0, 1, 0, 1, 2, 1, 0, 1, 0}});
+  s.solver = SolverKind::sparse;
+  s.linear_light = true;
+  s.noise = 1.0;
+  std::vector<guchar> grey_out(grey.size()), rgba_out(rgba.size());
+  ASSERT_EQ(repair_area({rows, cols, 1, SampleFormat::u8, grey.data(), grey_out.data()}, s).outcome,
+            Outcome::repaired);
+  ASSERT_EQ(repair_area({rows, cols, 4, SampleFormat::u8, rgba.data(), rgba_out.data()}, s).outcome,
+            Outcome::repaired);
+  for (std::size_t p = 0; p < grey.size(); ++p)
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(rgba_out[4 * p + c], grey_out[p]) << "pixel " << p;
+}

@@ -108,11 +108,20 @@ class Region {
     Buffer<T> composed(framed ? cells_ : 0);
     if (framed && (!channel || !composed)) return false;
 
+    // A grey photo held in colour channels: each colour on its own would
+    // come out the same three times, so the first is solved and copied.
+    const bool one_colour = weighed && channels_ >= 3 && same_colours();
+
     // Progress in proportion to each plane's work.
     double total = 0.0;
-    for (int p = 0; p < channels_; ++p) total += solver->cost(role_of(p));
+    for (int p = 0; p < channels_; ++p)
+      if (!(one_colour && (p == 1 || p == 2))) total += solver->cost(role_of(p));
     double done = 0.0;
     for (int p = 0; p < channels_; ++p) {
+      if (one_colour && (p == 1 || p == 2)) {
+        copy_result(0, p);
+        continue;
+      }
       const double cost = solver->cost(role_of(p));
       report(done / total);
       PlaneIO io;
@@ -305,6 +314,25 @@ class Region {
         }
       });
     };
+  }
+
+  // Whether the source's first three channels are the same everywhere.
+  bool same_colours() const {
+    bool same = true;
+    with_stride(channels_, [&](auto stride) {
+      for (std::size_t k = 0; k < cells_ && same; ++k) {
+        const T *px = src_ + k * stride;
+        same = px[0] == px[1] && px[1] == px[2];
+      }
+    });
+    return same;
+  }
+
+  // Channel `from` of the destination copied into its channel `to`.
+  void copy_result(int from, int to) {
+    with_stride(channels_, [&](auto stride) {
+      for (std::size_t k = 0; k < cells_; ++k) dst_[k * stride + to] = dst_[k * stride + from];
+    });
   }
 
   // Channel `ch` of the source as a plane.

@@ -24,6 +24,20 @@ RepairSettings with(const Motion &motion, double k = 0.003) {
   return s;
 }
 
+// A sparse repair in linear light, with a small kernel and the noise given.
+std::vector<guchar> repaired_in_light(const std::vector<guchar> &src, int rows, int cols,
+                                      int channels) {
+  RepairSettings s = with(SampledKernel{3, 3, {0, 1, 0, 1, 2, 1, 0, 1, 0}});
+  s.solver = SolverKind::sparse;
+  s.linear_light = true;
+  s.noise = 1.0;
+  std::vector<guchar> out(src.size());
+  EXPECT_EQ(
+      repair_area({rows, cols, channels, SampleFormat::u8, src.data(), out.data()}, s).outcome,
+      Outcome::repaired);
+  return out;
+}
+
 }  // namespace
 
 TEST(Job, ClassicAreasOfOddSizeRepairTheirEvenPartAndKeepTheRest) {
@@ -211,15 +225,8 @@ TEST(Job, InLinearLightEachColourIsRepairedOnItsOwn) {
       rgb[3 * p + 1] = static_cast<guchar>((i / 5) % 2 ? 250 : 90);
       blue[p] = rgb[3 * p + 2] = static_cast<guchar>(((i + j) / 7) % 2 ? 40 : 8);
     }
-  RepairSettings s = with(SampledKernel{3, 3, {0, 1, 0, 1, 2, 1, 0, 1, 0}});
-  s.solver = SolverKind::sparse;
-  s.linear_light = true;
-  s.noise = 1.0;
-  std::vector<guchar> rgb_out(rgb.size()), blue_out(blue.size());
-  ASSERT_EQ(repair_area({rows, cols, 3, SampleFormat::u8, rgb.data(), rgb_out.data()}, s).outcome,
-            Outcome::repaired);
-  ASSERT_EQ(repair_area({rows, cols, 1, SampleFormat::u8, blue.data(), blue_out.data()}, s).outcome,
-            Outcome::repaired);
+  const auto rgb_out = repaired_in_light(rgb, rows, cols, channels);
+  const auto blue_out = repaired_in_light(blue, rows, cols, 1);
   for (std::size_t p = 0; p < blue.size(); ++p)
     ASSERT_EQ(rgb_out[3 * p + 2], blue_out[p]) << "pixel " << p;
 }
@@ -229,15 +236,8 @@ TEST(Job, InLinearLightAGreyPhotoInColourComesOutAsTheGreyPhoto) {
   const auto grey = pattern_pixels(rows, cols, 1);
   std::vector<guchar> rgba;
   for (const guchar v : grey) rgba.insert(rgba.end(), {v, v, v, 180});
-  RepairSettings s = with(SampledKernel{3, 3, {0, 1, 0, 1, 2, 1, 0, 1, 0}});
-  s.solver = SolverKind::sparse;
-  s.linear_light = true;
-  s.noise = 1.0;
-  std::vector<guchar> grey_out(grey.size()), rgba_out(rgba.size());
-  ASSERT_EQ(repair_area({rows, cols, 1, SampleFormat::u8, grey.data(), grey_out.data()}, s).outcome,
-            Outcome::repaired);
-  ASSERT_EQ(repair_area({rows, cols, 4, SampleFormat::u8, rgba.data(), rgba_out.data()}, s).outcome,
-            Outcome::repaired);
+  const auto grey_out = repaired_in_light(grey, rows, cols, 1);
+  const auto rgba_out = repaired_in_light(rgba, rows, cols, 4);
   for (std::size_t p = 0; p < grey.size(); ++p)
     for (int c = 0; c < 3; ++c) ASSERT_EQ(rgba_out[4 * p + c], grey_out[p]) << "pixel " << p;
 }

@@ -91,8 +91,8 @@ class Region {
     if (opponent && !staged) return false;
     const auto role_of = [&](int plane) {
       // brightness or grey first; in linear light each colour its own
-      if (weighed) return plane < (channels_ >= 3 ? 3 : 1) ? PlaneRole::main : PlaneRole::detail;
-      return plane == 0 ? PlaneRole::main : PlaneRole::detail;
+      const int mains = weighed && channels_ >= 3 ? 3 : 1;
+      return plane < mains ? PlaneRole::main : PlaneRole::detail;
     };
 
     // The brightness stage of byte RGB works on HSV copies; they are had
@@ -111,14 +111,15 @@ class Region {
     // A grey photo held in colour channels: each colour on its own would
     // come out the same three times, so the first is solved and copied.
     const bool one_colour = weighed && channels_ >= 3 && same_colours();
+    const auto copied = [&](int plane) { return one_colour && (plane == 1 || plane == 2); };
 
     // Progress in proportion to each plane's work.
     double total = 0.0;
     for (int p = 0; p < channels_; ++p)
-      if (!(one_colour && (p == 1 || p == 2))) total += solver->cost(role_of(p));
+      if (!copied(p)) total += solver->cost(role_of(p));
     double done = 0.0;
     for (int p = 0; p < channels_; ++p) {
-      if (one_colour && (p == 1 || p == 2)) {
+      if (copied(p)) {
         copy_result(0, p);
         continue;
       }

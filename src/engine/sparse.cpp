@@ -178,19 +178,11 @@ class SparseSolver : public Solver {
             const std::size_t at =
                 static_cast<std::size_t>(seen) * static_cast<std::size_t>(g_.region_cols) - left;
             const float *y = y_.get() + at;
-            if (weight_ != nullptr) {  // u = argmin w (u - y)^2 + rho_u (u - t)^2
-              const float *w = weight_ + at;
-              for (int j = left; j < right; ++j) {
-                const double t = out[j];
-                const double u = (w[j] * y[j] + kRhoData * t) * (1.0 / (w[j] + kRhoData));
-                du[j] = t - u;
-                out[j] = 2.0 * u - t;
-              }
-              continue;
-            }
-            for (int j = left; j < right; ++j) {
+            const float *w = weight_ != nullptr ? weight_ + at : nullptr;
+            for (int j = left; j < right; ++j) {  // u = argmin w (u - y)^2 + rho_u (u - t)^2
               const double t = out[j];
-              const double u = (y[j] + kRhoData * t) * (1.0 / (1.0 + kRhoData));
+              const float wj = w != nullptr ? w[j] : 1.0f;
+              const double u = (wj * y[j] + kRhoData * t) * (1.0 / (wj + kRhoData));
               du[j] = t - u;
               out[j] = 2.0 * u - t;
             }
